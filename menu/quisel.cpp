@@ -1,8 +1,8 @@
 #include "quisel.h"
 
-#include "fb.h"
-#include "paths.h"
-#include "png.h"
+#include "framebuffer/fb.h"
+#include "bootinit/paths.h"
+#include "picture/png.h"
 
 #include <dirent.h>
 #include <fcntl.h>
