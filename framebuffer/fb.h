@@ -10,6 +10,8 @@
 #include FT_CACHE_H
 #include FT_CACHE_SMALL_BITMAPS_H
 
+struct FbGeometry;
+
 // Converts packed RGB pixels into the pixel format of the given depth.
 // Returns a malloc'ed buffer (caller frees) or null; stores the bytes per
 // pixel through bypp. An unsupported depth ends the program with status 1.
@@ -32,14 +34,18 @@ class fbClass
                  unsigned int xoffs, unsigned int yoffs, int cpp);
     int make332map();
     int make8map();
-    void fb_display(unsigned char *rgbbuff, unsigned char *alpha, int x_size, int y_size,
-                    int x_pan, int y_pan, int x_offs, int y_offs);
+    void fb_display(unsigned char *rgbbuff, unsigned char *alpha, int x_size, int y_size, int x_pan,
+                    int y_pan, int x_offs, int y_offs);
 
     FT_Error FTC_Face_Requester(FTC_FaceID face_id, FT_Face *aface);
     int RenderChar(FT_ULong currentchar, int x, int y, int limit, int r, int g, int b);
     int GetStringLen(const unsigned char *string);
-    void RenderString(std::string text, int x, int y, int maxwidth, int alignment, int size,
-                      int r, int g, int b);
+    void RenderString(std::string text, int x, int y, int maxwidth, int alignment, int size, int r,
+                      int g, int b);
+
+    // The object is usable for drawing only with a mapping; after a failed
+    // construction every operation leaves the screen alone.
+    bool available() const { return screenMap != nullptr; }
 
     // Font-engine state; the object begins with it.
     FT_Library ftLibrary = nullptr;
@@ -66,6 +72,14 @@ class fbClass
     uint16_t cmapBlue[256]{};
     uint16_t cmapTransp[256]{};
     unsigned char *screenMap = nullptr;
+
+  private:
+    void unavailable(const char *what);
+    bool setupFont();
+    void releaseFont();
+    int drawGlyph(FT_ULong currentchar, int x, int y, int limit, bool measuring,
+                  const unsigned char *pixel, int bypp);
+    FbGeometry screenGeometry(int bypp) const;
 };
 
 // The face requester handed to FreeType's cache manager.
