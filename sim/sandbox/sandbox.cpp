@@ -1,5 +1,7 @@
 #include "sandbox.h"
 
+#include "boxrecord.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -20,7 +22,8 @@
 
 const char *const sandboxCtlDir = "/.boxsim";
 
-namespace {
+namespace
+{
 
 // Host library folders that every box sees, bound read-only.
 const char *const hostLibraryDirs[] = {"/usr/lib/x86_64-linux-gnu", "/usr/lib/mipsel-linux-gnu",
@@ -74,6 +77,13 @@ void redirect(const SandboxRun &run)
     if (out > 2) close(out);
 }
 
+void holdDescriptor(const std::string &dir, int fd, int pipeFd)
+{
+    int opened = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (opened < 0 || dup2(opened, fd) < 0) fail(pipeFd, "open a folder for the box");
+    close(opened);
+}
+
 // Runs as the box's first process (PID 1 of the new PID namespace).
 [[noreturn]] void boxFirst(const SandboxRun &run, const std::string &preload, int pipeFd)
 {
@@ -87,8 +97,7 @@ void redirect(const SandboxRun &run)
             if (!makeDirs(targets[t])) fail(pipeFd, "mkdir library mount point");
             if (mount(dir, targets[t].c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
                 fail(pipeFd, "bind host libraries");
-            mount(nullptr, targets[t].c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
-                  nullptr);
+            mount(nullptr, targets[t].c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr);
         }
     }
     std::string ctl = root + sandboxCtlDir;
@@ -103,19 +112,28 @@ void redirect(const SandboxRun &run)
         if (mount(preload.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
             fail(pipeFd, "bind preload library");
     }
+    // The control folder and the box's proc stay reachable through these
+    // descriptors even after a program in the box changes its root.
+    holdDescriptor(ctl, boxrec::ctlFd, pipeFd);
+    holdDescriptor(proc, boxrec::procFd, pipeFd);
     redirect(run);
+    if (dup2(1, boxrec::consoleFd) < 0) fail(pipeFd, "hold the console");
     if (chroot(root.c_str()) != 0) fail(pipeFd, "chroot into box root");
     if (chdir("/") != 0) fail(pipeFd, "chdir /");
 
-    std::vector<std::string> envStore = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin",
-                                         std::string("BOXSIM_CTL=") + sandboxCtlDir};
+    std::vector<std::string> envStore = {
+        "PATH=/usr/sbin:/usr/bin:/sbin:/bin", std::string("BOXSIM_CTL=") + sandboxCtlDir,
+        std::string(boxrec::ctlFdEnv) + "=" + std::to_string(boxrec::ctlFd)};
     if (run.preload && !preload.empty())
         envStore.push_back(std::string("LD_PRELOAD=") + sandboxCtlDir + "/libboxsim.so");
-    for (const auto &e : run.env) envStore.push_back(e);
+    for (const auto &e : run.env)
+        envStore.push_back(e);
     std::vector<char *> envp, argv;
-    for (auto &e : envStore) envp.push_back(&e[0]);
+    for (auto &e : envStore)
+        envp.push_back(&e[0]);
     envp.push_back(nullptr);
-    for (const auto &a : run.argv) argv.push_back(const_cast<char *>(a.c_str()));
+    for (const auto &a : run.argv)
+        argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     execve(argv[0], argv.data(), envp.data());
     fail(pipeFd, "exec in box");
