@@ -4,6 +4,15 @@
 //
 // runs PROGRAM (a path inside the box root) as the first process of a fresh
 // box and exits with its exit status.
+//
+//   boxsim boot --example [--select NAME] [--args ARG]...
+//
+// boots the real bootinit as PID 1 in a built-in example box (a data stick
+// without a store, and a hard disk whose store holds two images and a
+// selection file naming the first) and prints the recorded boot. --select
+// writes NAME into the selection file instead ("Flash" boots the flash);
+// --args passes arguments to bootinit as the kernel would.
+#include "box.h"
 #include "sandbox.h"
 
 #include <stdio.h>
@@ -12,13 +21,79 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 int usage()
 {
     fprintf(stderr, "usage: boxsim run --root DIR [--no-preload] [--env NAME=VALUE]... "
-                    "[--out FILE] -- PROGRAM [ARG]...\n");
+                    "[--out FILE] -- PROGRAM [ARG]...\n"
+                    "       boxsim boot --example [--select NAME] [--args ARG]...\n");
     return 2;
+}
+
+int bootUsage()
+{
+    fprintf(stderr, "usage: boxsim boot --example [--select NAME] [--args ARG]...\n");
+    return 2;
+}
+
+int bootCommand(int argc, char **argv)
+{
+    bool example = false;
+    std::string selection = "openimage-4.2";
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "--example")
+            example = true;
+        else if (a == "--select" && i + 1 < argc)
+            selection = argv[++i];
+        else if (a == "--args" && i + 1 < argc)
+            args.push_back(argv[++i]);
+        else
+            return bootUsage();
+    }
+    if (!example) return bootUsage();
+    Box box;
+    if (!box.ready()) {
+        fprintf(stderr, "boxsim: %s\n", box.error().c_str());
+        return 125;
+    }
+    Device &stick = box.device("5d0c1e2f-0000-4000-8000-000000000001");
+    stick.file("/photos/holiday.jpg", "not a store");
+    Device &disk = box.device("5d0c1e2f-0000-4000-8000-000000000002");
+    disk.store(selection.c_str());
+    disk.file("/Qvault/.version", "2.1\n");
+    disk.image("openimage-4.2");
+    disk.image("backup_2026");
+    box.dir("/media/hdd/Qvault");
+    box.file("/media/hdd/Qvault/.quillon", "");
+
+    printf("Example box: flash root with the firmware stand-ins; devices in /dev/disk/by-uuid/ "
+           "(listing order):\n");
+    for (const std::string &name : box.byUuidOrder())
+        printf("  %s%s\n", name.c_str(),
+               name == disk.entry ? "  (store: openimage-4.2, backup_2026)" : "  (no store)");
+    printf("Selection file: \"%s\"\n\n", selection.c_str());
+
+    BoxResult result = box.boot(args);
+    if (!result.ran()) {
+        fprintf(stderr, "boxsim: %s\n",
+                result.timedOut ? "the box did not end in time" : result.error.c_str());
+        return 125;
+    }
+    printf("Recorded boot (\"shell\": a command line bootinit handed to the shell; "
+           "\"run\": a firmware program it started):\n%s\n",
+           result.trace().c_str());
+    printf("Console:%s%s", result.console.empty() ? " (nothing)\n" : "\n", result.console.c_str());
+    const boxrec::Record *init = result.init();
+    if (init)
+        printf("\nThe %s's /sbin/init.sysvinit took over as PID %d.\n", init->get("root").c_str(),
+               init->pid);
+    else
+        printf("\nNo init took over; bootinit ended with status %d.\n", result.exitCode());
+    return 0;
 }
 
 int runCommand(int argc, char **argv)
@@ -43,7 +118,8 @@ int runCommand(int argc, char **argv)
         }
     }
     if (run.root.empty() || i >= argc) return usage();
-    for (; i < argc; i++) run.argv.push_back(argv[i]);
+    for (; i < argc; i++)
+        run.argv.push_back(argv[i]);
     SandboxResult result;
     if (!sandbox_run(run, &result)) {
         fprintf(stderr, "boxsim: %s\n", result.error.c_str());
@@ -64,5 +140,6 @@ int runCommand(int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (argc >= 2 && strcmp(argv[1], "run") == 0) return runCommand(argc - 2, argv + 2);
+    if (argc >= 2 && strcmp(argv[1], "boot") == 0) return bootCommand(argc - 2, argv + 2);
     return usage();
 }

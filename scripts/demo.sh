@@ -1,0 +1,12 @@
+#!/bin/sh
+# The main job: installs what is missing, builds, and boots the real bootinit
+# as PID 1 in the box simulator on a built-in example store, printing the
+# recorded boot. Arguments go to "boxsim boot --example" (--select NAME,
+# --args ARG). Needs root (mount and PID namespaces, loop devices).
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+BUILD=${BUILD:-build}
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" >/dev/null
+exec "$BUILD/sim/sandbox/boxsim" boot --example "$@"
