@@ -119,6 +119,15 @@ int fbClass::drawGlyph(FT_ULong currentchar, int x, int y, int limit, bool measu
     }
     int kerning = 0;
     if (kerningEnabled) {
+        // Kerning is scaled by the face's active size, which a cache hit
+        // leaves at whatever size was loaded last: make it this string's.
+        FTC_ScalerRec scaler{};
+        scaler.face_id = imageType.face_id;
+        scaler.width = imageType.width;
+        scaler.height = imageType.height;
+        scaler.pixel = 1;
+        FT_Size size = nullptr;
+        FTC_Manager_LookupSize(cacheManager, &scaler, &size);
         FT_Vector delta{0, 0};
         FT_Get_Kerning(fontFace, previousGlyph, glyph, FT_KERNING_DEFAULT, &delta);
         kerning = (int)(delta.x >> 6);
