@@ -35,19 +35,41 @@ uint32_t fbConvertPixel(unsigned char r, unsigned char g, unsigned char b, int d
     }
 }
 
+namespace
+{
+
+template <typename Word, int depth>
+void convertAll(const unsigned char *rgb, unsigned long count, unsigned char *out)
+{
+    for (unsigned long i = 0; i < count; i++, rgb += 3, out += sizeof(Word)) {
+        Word value = (Word)fbConvertPixel(rgb[0], rgb[1], rgb[2], depth);
+        memcpy(out, &value, sizeof(Word));
+    }
+}
+
+} // namespace
+
 void fbConvertPixels(const unsigned char *rgb, unsigned long count, int depth, unsigned char *out)
 {
-    int bytes = fbBytesPerPixel(depth);
-    for (unsigned long i = 0; i < count; i++, rgb += 3, out += bytes) {
-        uint32_t value = fbConvertPixel(rgb[0], rgb[1], rgb[2], depth);
-        if (bytes == 1) {
-            *out = (unsigned char)value;
-        } else if (bytes == 2) {
-            uint16_t word = (uint16_t)value;
-            memcpy(out, &word, 2);
-        } else {
-            memcpy(out, &value, 4);
-        }
+    // One loop per depth, so that the format is chosen once, not per pixel.
+    switch (depth) {
+    case 8:
+        convertAll<uint8_t, 8>(rgb, count, out);
+        break;
+    case 15:
+        convertAll<uint16_t, 15>(rgb, count, out);
+        break;
+    case 16:
+        convertAll<uint16_t, 16>(rgb, count, out);
+        break;
+    case 24:
+        convertAll<uint32_t, 24>(rgb, count, out);
+        break;
+    case 32:
+        convertAll<uint32_t, 32>(rgb, count, out);
+        break;
+    default:
+        break;
     }
 }
 
