@@ -7,6 +7,7 @@
 #include "paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -55,6 +56,9 @@ std::string Str_trim(std::string text)
 namespace
 {
 
+// The flash's root directory, held open across the change into an image.
+int flashRoot = -1;
+
 void DiscoverStore()
 {
     DIR *dir = opendir(paths::byUuid);
@@ -78,6 +82,8 @@ bool HandOff(const std::string &name)
     for (const std::string &command :
          HandoffCommands(name, Exists(image + paths::usrLogo), storeAtPlace))
         Run(command);
+    // Keep a way back to the flash's root in case the image's init cannot start.
+    flashRoot = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return chroot(image.c_str()) == 0;
 }
 
@@ -133,9 +139,10 @@ int main(int argc, char **argv)
 {
     bool changedRoot = argc == 1 && Boot();
     execve(paths::realInit, argv, environ);
-    // The image's init could not start: the working directory is still the
-    // flash's root, so go back there and start the flash's init instead.
-    if (changedRoot && chroot(".") == 0) execve(paths::realInit, argv, environ);
+    // The image's init could not start: go back to the flash's root and start
+    // the flash's init instead.
+    if (changedRoot && flashRoot >= 0 && fchdir(flashRoot) == 0 && chroot(".") == 0)
+        execve(paths::realInit, argv, environ);
     return 0;
 }
 #endif

@@ -108,6 +108,20 @@ void placeStandin(const std::string &boxtool, const std::string &path)
         shell("cp " + quote(boxtool) + " " + quote(path));
 }
 
+void writeFile(const std::string &path, const std::string &content, int mode);
+
+// A bootable root file system in a host folder, its init a stand-in.
+void makeImage(const std::string &top, const std::string &name, const std::string &boxtool)
+{
+    for (const char *d : {"/dev", "/proc", "/sys", "/media/cf", "/media/card", "/media/hdd",
+                          "/media/usb", "/media/usb2", "/media/usb3"})
+        makeDirs(top + d);
+    placeStandin(boxtool, top + "/sbin/init.sysvinit");
+    writeFile(top + "/usr/share/bootlogo.mvi", "image logo", 0644);
+    writeFile(top + "/&1", "", 0644);
+    writeFile(top + "/.boxsim-root", "image " + name + "\n", 0644);
+}
+
 std::string slurp(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -189,8 +203,13 @@ std::string BoxResult::trace() const
             text += "init    " + r.get("path") + " of the " + r.get("root") +
                     " took over: " + argvText(r) + "   [cwd " + r.get("cwd") + ", /&1 " +
                     r.get("stray") + "]\n";
-            for (const std::string &m : r.all("mount"))
-                text += "          mounted: " + boxrec::escape(m) + "\n";
+            for (const std::string &m : r.all("mount")) {
+                // "source target type options 0 0": show where, what and from where.
+                std::istringstream fields(m);
+                std::string source, target, type;
+                fields >> source >> target >> type;
+                text += "          sees " + target + " (" + type + " from " + source + ")\n";
+            }
         } else {
             text += r.kind + "\n";
         }
@@ -237,14 +256,8 @@ void Device::store(const char *selection)
 
 void Device::image(const std::string &name)
 {
-    const std::string top = "/Qvault/" + name;
-    for (const char *d : {"/dev", "/proc", "/sys", "/media/cf", "/media/card", "/media/hdd",
-                          "/media/usb", "/media/usb2", "/media/usb3"})
-        dir(top + d);
-    placeStandin(boxtool, folder + top + "/sbin/init.sysvinit");
-    file(top + "/usr/share/bootlogo.mvi", "image logo");
-    file(top + "/&1", "");
-    file(top + "/.boxsim-root", "image " + name + "\n");
+    makeImage(folder + "/Qvault/" + name, name, boxtool);
+    built = false;
 }
 
 std::string Device::typeAfterRun(const std::string &path) const
@@ -332,6 +345,11 @@ void Box::link(const std::string &target, const std::string &path)
 void Box::remove(const std::string &path)
 {
     removeTree(host(path));
+}
+
+void Box::image(const std::string &dir, const std::string &name)
+{
+    makeImage(host(dir), name, host("/.boxsim/boxtool"));
 }
 
 bool Box::exists(const std::string &path) const

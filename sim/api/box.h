@@ -99,6 +99,9 @@ class Box
     void dir(const std::string &path);
     void link(const std::string &target, const std::string &path);
     void remove(const std::string &path);
+    // A bootable image directory on the flash (as Device::image), its init
+    // recording the root "image NAME".
+    void image(const std::string &dir, const std::string &name);
     bool exists(const std::string &path) const;
     std::string read(const std::string &path) const;
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -251,6 +252,36 @@ TEST_F(BootTest, ProgramsSeeTheirCommandLines)
     EXPECT_EQ(box.read("/proc/stb/video/videomode"), "720p50\n");
 }
 
+// The working directory is saved before the module step and restored before
+// the store is probed; one too long for its buffer comes back as the root.
+TEST_F(BootTest, WorkingDirectoryRestoredBeforeProbing)
+{
+    const std::string longDir = "/var/" + std::string(60, 'd');
+    const struct {
+        std::string dir, restored;
+    } cases[] = {{"/tmp", "/tmp"},
+                 {"/var/" + std::string(44, 'd'), "/var/" + std::string(44, 'd')},
+                 {"/var/" + std::string(45, 'd'), "/"},
+                 {longDir, "/"}};
+    for (const auto &c : cases) {
+        Box b;
+        addStore(b, "img1");
+        b.dir(c.dir);
+        ASSERT_TRUE(b.ready()) << b.error();
+        BoxResult r = b.run({"/bin/sh", "-c", "cd " + c.dir + " && exec /sbin/init"});
+        ASSERT_TRUE(r.ran()) << r.error;
+        std::vector<std::string> cwds;
+        for (const auto &e : r.execs())
+            if (e.get("tool") == "modprobe" || e.get("arg") == "mount")
+                cwds.push_back(e.get("cwd"));
+        EXPECT_EQ(cwds, (Steps{"/sbin", "/sbin", "/sbin", c.restored})) << c.dir;
+        ASSERT_NE(r.init(), nullptr);
+        EXPECT_EQ(r.init()->get("root"), "image img1");
+        EXPECT_EQ(r.init()->get("cwd"),
+                  "(unreachable)" + b.root() + (c.restored == "/" ? "" : c.restored));
+    }
+}
+
 // --- Discovery ----------------------------------------------------------------
 
 struct DiscoveryCase {
@@ -316,10 +347,10 @@ INSTANTIATE_TEST_SUITE_P(
         DiscoveryCase{"FailedMountOverFlashSelection",
                       [](Box &b) {
                           b.link("../../nothing", "/dev/disk/by-uuid/0000-dead");
-                          b.dir("/media/quillon/Qvault/flashimg");
-                          b.file("/media/quillon/Qvault/.quillon", "Flash");
+                          b.image("/media/quillon/Qvault/flashimg", "flashimg");
+                          b.file("/media/quillon/Qvault/.quillon", "flashimg");
                       },
-                      [](const auto &) { return Steps{probe("0000-dead")}; }, "flash"}),
+                      [](const auto &) { return Steps{probe("0000-dead")}; }, "image flashimg"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // With two stores, the image that boots is the one named by the first.
@@ -642,7 +673,8 @@ INSTANTIATE_TEST_SUITE_P(Boot, OutsideTheStore,
 struct FallbackCase {
     const char *name;
     Setup setup;
-    std::string root; // which init took over; empty: none, bootinit ended
+    std::string root;     // which init took over; empty: none, bootinit ended
+    std::string startDir; // working directory bootinit starts in; empty: the root
 };
 void PrintTo(const FallbackCase &c, std::ostream *os)
 {
@@ -657,14 +689,23 @@ TEST_P(Fallback, WhenTheImageInitCannotRun)
 {
     const FallbackCase &c = GetParam();
     c.setup(box);
-    ASSERT_NO_FATAL_FAILURE(boot());
+    if (c.startDir.empty()) {
+        ASSERT_NO_FATAL_FAILURE(boot());
+    } else {
+        box.dir(c.startDir);
+        result = box.run({"/bin/sh", "-c", "cd " + c.startDir + " && exec /sbin/init"});
+        ASSERT_TRUE(result.ran()) << result.error;
+    }
     if (c.root.empty()) {
         EXPECT_EQ(result.init(), nullptr) << result.trace();
         EXPECT_EQ(result.exitCode(), 0);
     } else {
         expectInit(c.root);
-        // The image's mounts stay; the flash's init sees the hand-off's binds.
         EXPECT_EQ(init().get("cwd"), "/");
+        // The hand-off's binds stay in place.
+        const Steps targets = mountTargets(init());
+        EXPECT_NE(std::find(targets.begin(), targets.end(), "/media/quillon/Qvault/img1/proc"),
+                  targets.end());
     }
     EXPECT_EQ(result.console, "");
 }
@@ -674,25 +715,28 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FallbackCase{"ImageHasNoInit",
                      [](Box &b) { addStore(b, "img1").remove("/Qvault/img1/sbin/init.sysvinit"); },
-                     "flash"},
+                     "flash", ""},
         FallbackCase{
             "ImageInitNotExecutable",
             [](Box &b) { addStore(b, "img1").file("/Qvault/img1/sbin/init.sysvinit", "data"); },
-            "flash"},
+            "flash", ""},
         FallbackCase{"ImageInitIsADirectory",
                      [](Box &b) {
                          Device &d = addStore(b, "img1");
                          d.remove("/Qvault/img1/sbin/init.sysvinit");
                          d.dir("/Qvault/img1/sbin/init.sysvinit");
                      },
-                     "flash"},
+                     "flash", ""},
+        FallbackCase{"ImageHasNoInitStartedElsewhere",
+                     [](Box &b) { addStore(b, "img1").remove("/Qvault/img1/sbin/init.sysvinit"); },
+                     "flash", "/tmp"},
         FallbackCase{"NoInitAnywhere",
                      [](Box &b) {
                          addStore(b, "img1").remove("/Qvault/img1/sbin/init.sysvinit");
                          b.remove("/sbin/init.sysvinit");
                      },
-                     ""},
-        FallbackCase{"FlashWithoutInit", [](Box &b) { b.remove("/sbin/init.sysvinit"); }, ""}),
+                     "", ""},
+        FallbackCase{"FlashWithoutInit", [](Box &b) { b.remove("/sbin/init.sysvinit"); }, "", ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // --- Nothing leaks --------------------------------------------------------------------
