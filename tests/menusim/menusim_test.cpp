@@ -610,4 +610,67 @@ INSTANTIATE_TEST_SUITE_P(
         return "case" + std::to_string(info.index);
     });
 
+// ---------------------------------------------------------------------------
+// Failures: without a framebuffer, a font, a remote control or a readable
+// picture the menu still ends by its timeout and writes the pre-selection.
+
+struct FailureCase {
+    const char *what;
+    std::function<void(MenuBox &)> setup;
+    const char *stdoutHas;
+    const char *stderrHas;
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+class Failures : public ::testing::TestWithParam<FailureCase>
+{
+};
+
+TEST_P(Failures, TheMenuStillEndsByItsTimeoutAndWritesTheSelection)
+{
+    const FailureCase &c = GetParam();
+    MenuBox box;
+    box.images({"a", "b"});
+    box.write(MenuBox::selectionPath, "b");
+    c.setup(box);
+    MenuRun run = box.run();
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(box.selection(), "b");
+    EXPECT_NE(run.out.find(c.stdoutHas), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.stderrHas), std::string::npos) << run.err;
+    // 110 polls of 100 ms, the final poll and the closing second.
+    EXPECT_EQ(run.endNs - boxStartNs, 11 * second + tenth + second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Menu, Failures,
+    ::testing::Values(
+        FailureCase{"no remote control", [](MenuBox &) {},
+                    "[Framebuffer] available.\ncouldnt find usable input device!!!\n", ""},
+        FailureCase{"no framebuffer",
+                    [](MenuBox &b) {
+                        ScreenPolicy none;
+                        none.fb0 = false;
+                        b.screen(none);
+                    },
+                    "[Framebuffer] <not available>", "/dev/fb0: No such file or directory"},
+        FailureCase{"no font", [](MenuBox &b) { b.remove(paths::menuFont); },
+                    "[FONT] <FTC_Manager_Lookup_Face failed with Errorcode 0x", ""},
+        FailureCase{"a picture that is no PNG",
+                    [](MenuBox &b) { b.write(paths::menuPicture, "xPNG and nothing else"); }, "",
+                    ""},
+        FailureCase{"a picture cut short",
+                    [](MenuBox &b) {
+                        std::string png = b.read(paths::menuPicture);
+                        b.write(paths::menuPicture, png.substr(0, png.size() / 2));
+                    },
+                    "", ""}),
+    [](const ::testing::TestParamInfo<FailureCase> &info) {
+        return "case" + std::to_string(info.index);
+    });
+
 } // namespace
