@@ -19,8 +19,6 @@
 
 #include <linux/kd.h>
 
-// The box driver's private requests: the explicit-update switch (one byte:
-// 1 = show a frame only on request) and the blit request.
 const unsigned long fbUpdateSwitchRequest = _IOW('F', 0x21, unsigned char);
 const unsigned long fbBlitRequest = _IO('F', 0x22);
 

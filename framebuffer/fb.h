@@ -12,6 +12,11 @@
 
 struct FbGeometry;
 
+// The box driver's private requests: the explicit-update switch (a one-byte
+// argument, 1 = show a frame only on request) and the blit request.
+extern const unsigned long fbUpdateSwitchRequest;
+extern const unsigned long fbBlitRequest;
+
 // Converts packed RGB pixels into the pixel format of the given depth.
 // Returns a malloc'ed buffer (caller frees) or null; stores the bytes per
 // pixel through bypp. An unsupported depth ends the program with status 1.

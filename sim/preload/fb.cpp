@@ -581,32 +581,29 @@ struct Registrar {
     Registrar() { vdev_register(&fbDevice); }
 } registrar;
 
-void *realMmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset)
-{
-    static auto fn =
-        reinterpret_cast<void *(*)(void *, size_t, int, int, int, off_t)>(dlsym(RTLD_NEXT, "mmap"));
-    return fn(addr, length, prot, flags, fd, offset);
-}
-
 // The device memory can be mapped only as far as it reaches, as with the
-// box's driver: a longer mapping is refused.
-void *fbMmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset)
+// box's driver: a longer mapping is refused. Other files pass through.
+template <typename Offset>
+void *fbMmap(const char *realName, void *addr, size_t length, int prot, int flags, int fd,
+             Offset offset)
 {
+    using MmapFn = void *(*)(void *, size_t, int, int, int, Offset);
+    MmapFn real = reinterpret_cast<MmapFn>(dlsym(RTLD_NEXT, realName));
     if (fd < 0 || fd >= maxFds || fdKind[fd] != kindFb)
-        return realMmap(addr, length, prot, flags, fd, offset);
+        return real(addr, length, prot, flags, fd, offset);
     if (failing(actMmap)) {
         sim_log("fb0 mmap length %zu offset %lld -> failed: %s", length, (long long)offset,
                 strerror(errno));
         return MAP_FAILED;
     }
     long long size = fileSize(fd);
-    if (offset < 0 || (long long)length > size - offset) {
+    if (offset < 0 || (long long)length > size - (long long)offset) {
         sim_log("fb0 mmap length %zu offset %lld -> refused: memory is %lld bytes", length,
                 (long long)offset, size);
         errno = EINVAL;
         return MAP_FAILED;
     }
-    void *map = realMmap(addr, length, prot, flags, fd, offset);
+    void *map = real(addr, length, prot, flags, fd, offset);
     sim_log("fb0 mmap length %zu offset %lld%s", length, (long long)offset,
             map == MAP_FAILED ? " -> failed" : "");
     return map;
@@ -618,12 +615,12 @@ extern "C" {
 
 void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset)
 {
-    return fbMmap(addr, length, prot, flags, fd, offset);
+    return fbMmap<off_t>("mmap", addr, length, prot, flags, fd, offset);
 }
 
 void *mmap64(void *addr, size_t length, int prot, int flags, int fd, off64_t offset)
 {
-    return fbMmap(addr, length, prot, flags, fd, (off_t)offset);
+    return fbMmap<off64_t>("mmap64", addr, length, prot, flags, fd, offset);
 }
 
 } // extern "C"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <string.h>
 
 namespace
@@ -270,6 +271,19 @@ TEST(ClipCopy, NeitherPictureNorScreenIsLeft)
         EXPECT_EQ(copy.columns, c.columns) << c.picW << " pan " << c.panX << " off " << c.offX;
         EXPECT_EQ(copy.lines, c.lines) << c.picH << " pan " << c.panY << " off " << c.offY;
     }
+}
+
+TEST(Requests, PrivateRequestsAreEncodedByThePlatformsRules)
+{
+    // Write, type 'F', number 0x21, a one-byte argument; then 0x22 without one.
+    EXPECT_EQ(_IOC_DIR(fbUpdateSwitchRequest), (unsigned)_IOC_WRITE);
+    EXPECT_EQ(_IOC_TYPE(fbUpdateSwitchRequest), (unsigned)'F');
+    EXPECT_EQ(_IOC_NR(fbUpdateSwitchRequest), 0x21u);
+    EXPECT_EQ(_IOC_SIZE(fbUpdateSwitchRequest), 1u);
+    EXPECT_EQ(_IOC_DIR(fbBlitRequest), (unsigned)_IOC_NONE);
+    EXPECT_EQ(_IOC_TYPE(fbBlitRequest), (unsigned)'F');
+    EXPECT_EQ(_IOC_NR(fbBlitRequest), 0x22u);
+    EXPECT_EQ(_IOC_SIZE(fbBlitRequest), 0u);
 }
 
 } // namespace

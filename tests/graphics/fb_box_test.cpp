@@ -491,6 +491,48 @@ TEST(Display, FailedTemporaryMappingChangesNothing)
     EXPECT_EQ(countLines(box.log(), "fb0 FBIOPUTCMAP"), 2u) << "only the palette's loads";
 }
 
+TEST(Device, KeepsItsModeAndColourMapForTheNextProgram)
+{
+    GraphicsBox box;
+    ScreenPolicy policy;
+    policy.mode = "720x576x8";
+    box.prepare(policy);
+    DriverRun first = box.run({"setmode 720 576 16", "fill 0 0 100 100 0 255 0", "blit"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    // The next program finds the 8-bit mode, the picture and the 3-3-2 map
+    // in place: a blit without a mode change shows the same frame.
+    DriverRun second = box.run({"state", "blit"});
+    ASSERT_EQ(second.status, 0) << second.err;
+    std::vector<std::string> reads = box.log("fb0 FBIOGET_VSCREENINFO");
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0], "fb0 FBIOGET_VSCREENINFO -> 720x576x32 virtual 720x576 offset 0,0");
+    EXPECT_EQ(reads[1], "fb0 FBIOGET_VSCREENINFO -> 720x576x8 virtual 720x576 offset 0,0");
+    EXPECT_EQ(second.out, "[Framebuffer] available.\n"
+                          "@state map 1 font 1 screen 0x0x0 line 0 pixels 0\n@blit 0\n");
+    ASSERT_EQ(box.frames(), 2);
+    ScreenFrame before = box.frame(1), after = box.frame(2);
+    EXPECT_EQ(after.bitsPerPixel, 8u);
+    EXPECT_EQ(screen_regions_equal(after, 0, 0, before, 0, 0, 720, 576), "");
+    EXPECT_EQ(after.rgb, before.rgb);
+    EXPECT_EQ(after.colour(50, 50), 0x00FB00u);
+}
+
+TEST(Device, EightBitFramesShowTheLoadedColourMap)
+{
+    GraphicsBox box;
+    ScreenPolicy policy;
+    policy.mode = "720x576x8";
+    box.prepare(policy);
+    DriverRun run = box.run({"setmode 720 576 16", "fill 0 0 100 100 0 255 0",
+                             "fill 100 0 100 100 255 255 255", "blit"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ScreenFrame frame = box.frame(1);
+    // Green 0x1C has only green 64260; white 0xFF is 64260, 64260, 65025.
+    EXPECT_EQ(frame.colour(50, 50), 0x00FB00u);
+    EXPECT_EQ(frame.colour(150, 50), 0xFBFBFEu);
+    EXPECT_EQ(frame.colour(250, 50), 0u);
+}
+
 struct ConsoleCase {
     const char *name;
     std::function<void(ScreenPolicy &)> policy;
