@@ -8,4 +8,4 @@ cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build-bench}
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUILLON_BENCHMARKS=ON >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" --target graphics_bench
-"$BUILD/tests/benchmarks/graphics_bench" --benchmark_color=false "$@"
+"$BUILD/tests/benchmarks/graphics_bench" "$@"

@@ -97,18 +97,26 @@ BENCHMARK(BM_Convert)->Arg(8)->Arg(15)->Arg(16)->Arg(24)->Arg(32)->Unit(benchmar
 BENCHMARK(BM_FbDisplay)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RenderString)->Unit(benchmark::kMicrosecond);
 
-// The usual table, and the real time of every run kept for the ratios.
+// The usual table, and the times of every benchmark kept for the ratios:
+// a single run's, or the median when runs are repeated. CPU time, since the
+// machine may be busy with other work.
 class RatioReporter : public benchmark::ConsoleReporter
 {
   public:
+    RatioReporter() : ConsoleReporter(isatty(1) ? OO_Defaults : OO_Tabular) {}
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
-        for (const auto &run : runs)
-            if (!run.error_occurred)
-                times.emplace_back(run.benchmark_name(), run.GetAdjustedRealTime());
+        for (const auto &run : runs) {
+            if (run.error_occurred) continue;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            std::string name = run.run_name.str();
+            if (!times.count(name)) order.push_back(name);
+            times[name] = run.GetAdjustedCPUTime();
+        }
     }
-    std::vector<std::pair<std::string, double>> times;
+    std::vector<std::string> order;
+    std::map<std::string, double> times;
 };
 
 int runInside(int argc, char **argv)
@@ -117,13 +125,13 @@ int runInside(int argc, char **argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    double floor = 0;
-    for (const auto &t : reporter.times)
-        if (t.first == "BM_FloorMemcpy") floor = t.second;
-    if (floor <= 0) return 0;
-    printf("\nRatio to the floor (one memcpy of a 720x576x16 frame, %.1f us):\n", floor);
-    for (const auto &t : reporter.times)
-        printf("  %-24s %10.1f us  %8.1fx\n", t.first.c_str(), t.second, t.second / floor);
+    double floor = reporter.times.count("BM_FloorMemcpy") ? reporter.times["BM_FloorMemcpy"] : 0;
+    if (floor > 0) {
+        printf("\nRatio to the floor (one memcpy of a 720x576x16 frame), CPU time:\n");
+        for (const auto &name : reporter.order)
+            printf("  %-20s %10.1f us  %8.1fx\n", name.c_str(), reporter.times[name],
+                   reporter.times[name] / floor);
+    }
     benchmark::Shutdown();
     return 0;
 }
