@@ -10,6 +10,7 @@
 // change of root, so a program started inside an image still reaches them.
 #pragma once
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -78,7 +79,12 @@ inline std::string unescape(const std::string &value)
 inline int openCtl(const char *name, int flags, mode_t mode = 0644)
 {
     const char *fd = getenv(ctlFdEnv);
-    if (fd && *fd) return openat(atoi(fd), name, flags | O_CLOEXEC, mode);
+    if (fd && *fd) {
+        int opened = openat(atoi(fd), name, flags | O_CLOEXEC, mode);
+        // A program that closed the inherited descriptor still finds the
+        // folder by its path (as long as it has not changed its root).
+        if (opened >= 0 || errno != EBADF) return opened;
+    }
     const char *dir = getenv("BOXSIM_CTL");
     std::string path = std::string(dir && *dir ? dir : "/.boxsim") + "/" + name;
     return openat(AT_FDCWD, path.c_str(), flags | O_CLOEXEC, mode);

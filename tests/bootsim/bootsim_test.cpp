@@ -171,6 +171,8 @@ TEST_P(Sequence, CommandsSleepsAndInit)
     expectInit("flash", c.args);
     EXPECT_EQ(box.exists("/&1"), !c.strayRemoved);
     EXPECT_EQ(result.console, "");
+    const Steps targets = mountTargets(init());
+    EXPECT_EQ(std::find(targets.begin(), targets.end(), "/media/quillon"), targets.end());
 }
 
 const Steps flashEnd = {flashUsrLogo, "init flash"};
@@ -738,6 +740,21 @@ INSTANTIATE_TEST_SUITE_P(
                      "", ""},
         FallbackCase{"FlashWithoutInit", [](Box &b) { b.remove("/sbin/init.sysvinit"); }, "", ""}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// The scenario builder runs a program as PID 1 or as a child of a shell.
+TEST(BoxApi, RunsAsPid1OrAsAChild)
+{
+    for (bool asPid1 : {true, false}) {
+        Box b;
+        ASSERT_TRUE(b.ready()) << b.error();
+        BoxResult r = b.run({"/sbin/init.sysvinit", "x y"}, {}, asPid1);
+        ASSERT_TRUE(r.ran()) << r.error;
+        ASSERT_NE(r.init(), nullptr);
+        EXPECT_EQ(r.init()->pid == 1, asPid1);
+        EXPECT_EQ(r.init()->all("arg"), (Steps{"/sbin/init.sysvinit", "x y"}));
+        EXPECT_EQ(r.exitCode(), 0);
+    }
+}
 
 // --- Nothing leaks --------------------------------------------------------------------
 
