@@ -21,6 +21,7 @@ bool Exists(const std::string &path)
     return access(path.c_str(), F_OK) == 0;
 }
 
+// Every step goes on whatever the previous one did: results are not looked at.
 void Run(const std::string &command)
 {
     int status = system(command.c_str());
@@ -58,6 +59,12 @@ namespace
 
 // The flash's root directory, held open across the change into an image.
 int flashRoot = -1;
+
+void ChangeDir(const char *path)
+{
+    int rc = chdir(path);
+    (void)rc;
+}
 
 void DiscoverStore()
 {
@@ -101,18 +108,14 @@ bool Boot()
 
     char saved[cwdBufferSize];
     bool haveSaved = getcwd(saved, sizeof saved) != nullptr;
-    if (chdir(paths::moduleDir) != 0) {
-        // Nothing to do: the commands run wherever we are.
-    }
+    ChangeDir(paths::moduleDir);
     for (const std::string &command : ModuleCommands())
         Run(command);
     sleep(1);
     Run(LogoCommand(paths::usrLogo));
     // At boot the working directory is the root; go back there when the
     // saved one did not fit.
-    if (chdir(haveSaved ? saved : "/") != 0) {
-        // Ignored like every other step.
-    }
+    ChangeDir(haveSaved ? saved : "/");
     sleep(4);
 
     DiscoverStore();
