@@ -15,7 +15,8 @@
 // Items are handed out in script order, one per read, each no earlier than
 // its time; a read before the next item is due fails with EAGAIN. Every
 // open, name request, read and close goes to the control folder's
-// "input.log" with the box's time in nanoseconds, for the tests to read.
+// "input.log" with the box's time in nanoseconds, for the tests to read;
+// all but the reads that found nothing go to the box's log as well.
 #include "simclock.h"
 #include "vdev.h"
 
@@ -147,6 +148,7 @@ int opened(int fd, const char *path, int flags)
     readScript(dev);
     if (dev->openFails) {
         inputLog("event%d open fails", dev->number);
+        sim_log("event%d open -> EACCES", dev->number);
         delete dev;
         errno = EACCES;
         return -1;
@@ -155,6 +157,7 @@ int opened(int fd, const char *path, int flags)
     delete devices[fd];
     devices[fd] = dev;
     inputLog("event%d open%s", dev->number, (flags & O_NONBLOCK) ? " nonblocking" : "");
+    sim_log("event%d open%s", dev->number, (flags & O_NONBLOCK) ? " O_NONBLOCK" : "");
     return 0;
 }
 
@@ -166,6 +169,7 @@ int ioctlHook(int fd, unsigned long request, void *arg, int *ret)
         return 0;
     if (dev->nameFails) {
         inputLog("event%d name fails", dev->number);
+        sim_log("event%d EVIOCGNAME -> EIO", dev->number);
         errno = EIO;
         *ret = -1;
         return 1;
@@ -176,6 +180,8 @@ int ioctlHook(int fd, unsigned long request, void *arg, int *ret)
     size_t count = dev->name.size() + 1 < size ? dev->name.size() + 1 : size;
     memcpy(arg, dev->name.c_str(), count);
     inputLog("event%d name %zu", dev->number, count);
+    sim_log("event%d EVIOCGNAME(%zu) -> %zu bytes of \"%s\"", dev->number, size, count,
+            dev->name.c_str());
     *ret = (int)count;
     return 1;
 }
@@ -203,10 +209,14 @@ int readHook(int fd, void *buf, size_t count, ssize_t *ret)
     if (bytes > sizeof ev) bytes = sizeof ev;
     if (bytes > count) bytes = count;
     memcpy(buf, &ev, bytes);
-    if (item.shortBytes >= 0)
+    if (item.shortBytes >= 0) {
         inputLog("event%d read short %zu", dev->number, bytes);
-    else
+        sim_log("event%d read -> %zu bytes only", dev->number, bytes);
+    } else {
         inputLog("event%d read record %d %d %d", dev->number, item.type, item.code, item.value);
+        sim_log("event%d read -> type %d code %d value %d", dev->number, item.type, item.code,
+                item.value);
+    }
     *ret = (ssize_t)bytes;
     return 1;
 }
@@ -215,6 +225,7 @@ void closedHook(int fd)
 {
     if (fd < 0 || fd >= maxFds || !devices[fd]) return;
     inputLog("event%d close", devices[fd]->number);
+    sim_log("event%d close", devices[fd]->number);
     delete devices[fd];
     devices[fd] = nullptr;
 }
