@@ -4,7 +4,7 @@
 #include "fb.h"
 #include "draw.h"
 
-#include "../bootinit/paths.h"
+#include "bootinit/paths.h"
 
 #include <errno.h>
 #include <limits.h>

@@ -3,7 +3,7 @@
 #include "fb.h"
 #include "draw.h"
 
-#include "../bootinit/paths.h"
+#include "bootinit/paths.h"
 
 #include <stdio.h>
 #include <stdlib.h>

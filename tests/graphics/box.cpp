@@ -1,6 +1,6 @@
 #include "box.h"
 
-#include "../../bootinit/paths.h"
+#include "bootinit/paths.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
