@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -279,12 +280,20 @@ std::string Device::readAfterRun(const std::string &path) const
 
 Box::Box() : clockStartNs(defaultClockStart)
 {
-    char tmpl[] = "/tmp/boxsim.XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        setupError = "cannot make a temporary folder";
+    const char *tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/boxsim.XXXXXX";
+    if (!mkdtemp(&tmpl[0])) {
+        setupError = "cannot make a temporary folder " + tmpl;
         return;
     }
     baseDir = tmpl;
+    // The box's device nodes (/dev/null, the loop devices) live in this folder.
+    struct statvfs fs;
+    if (statvfs(baseDir.c_str(), &fs) == 0 && (fs.f_flag & ST_NODEV)) {
+        setupError = "the file system of " + baseDir +
+                     " does not allow device nodes (nodev); set TMPDIR to a folder elsewhere";
+        return;
+    }
     rootDir = baseDir + "/root";
     const std::string boxtool = BOXSIM_BOXTOOL;
     if (access(boxtool.c_str(), X_OK) != 0 || access(BOXSIM_BOOTINIT, X_OK) != 0) {
