@@ -67,6 +67,38 @@ std::vector<std::string> numbered(int count)
     return names;
 }
 
+// The test side's key lists: names to press and release records.
+TEST(RemoteKeys, ListsBecomeTimedPressAndReleaseRecords)
+{
+    const struct {
+        const char *keys;
+        bool ok;
+        std::vector<int> codes;
+    } cases[] = {
+        {"down,down,ok", true, {108, 108, 352}},
+        {"up,red,1,0,code30", true, {103, 398, 2, 11, 30}},
+        {"", true, {}},
+        {"down,,ok", false, {}},
+        {"Down", false, {}},
+        {"code", false, {}},
+    };
+    for (const auto &c : cases) {
+        std::vector<RemoteRecord> records;
+        ASSERT_EQ(remote_key_records(c.keys, 1.0, 0.8, &records), c.ok) << c.keys;
+        if (!c.ok) continue;
+        ASSERT_EQ(records.size(), 2 * c.codes.size()) << c.keys;
+        for (size_t i = 0; i < c.codes.size(); i++) {
+            const RemoteRecord &press = records[2 * i], &release = records[2 * i + 1];
+            EXPECT_EQ(press.code, c.codes[i]);
+            EXPECT_EQ(release.code, c.codes[i]);
+            EXPECT_EQ(press.value, 1);
+            EXPECT_EQ(release.value, 0);
+            EXPECT_DOUBLE_EQ(press.at, 1.0 + 0.8 * i);
+            EXPECT_DOUBLE_EQ(release.at, 1.4 + 0.8 * i);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Pre-selection: OK at once writes the entry highlighted first.
 
