@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -39,15 +40,23 @@ namespace
 
 const char *const hostFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 
+// A new name for mkdtemp or mkstemp in the temporary folder (TMPDIR, else /tmp).
+std::vector<char> tempName(const char *stem)
+{
+    const char *dir = getenv("TMPDIR");
+    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/" + stem + ".XXXXXX";
+    return std::vector<char>(name.c_str(), name.c_str() + name.size() + 1);
+}
+
 // The background picture is made once per test program and copied.
 std::string backdropFile()
 {
     static std::string file;
     if (file.empty()) {
-        char tmpl[] = "/tmp/menubackdrop.XXXXXX";
-        int fd = mkstemp(tmpl);
+        std::vector<char> tmpl = tempName("menubackdrop");
+        int fd = mkstemp(tmpl.data());
         if (fd >= 0) close(fd);
-        if (fd >= 0 && backdrop_write(tmpl, 720, 576)) file = tmpl;
+        if (fd >= 0 && backdrop_write(tmpl.data(), 720, 576)) file = tmpl.data();
         static struct Remover {
             ~Remover()
             {
@@ -70,12 +79,12 @@ std::string slurp(const std::string &path)
 
 MenuBox::MenuBox()
 {
-    char tmpl[] = "/tmp/menubox.XXXXXX";
-    if (!mkdtemp(tmpl)) {
+    std::vector<char> tmpl = tempName("menubox");
+    if (!mkdtemp(tmpl.data())) {
         ADD_FAILURE() << "cannot make a box root: " << strerror(errno);
         return;
     }
-    root = tmpl;
+    root = tmpl.data();
     mkdirs(std::string(paths::menuProgram).substr(0, std::string(paths::menuProgram).rfind('/')));
     mkdirs(std::string(paths::menuFont).substr(0, std::string(paths::menuFont).rfind('/')));
     mkdirs(std::string(paths::menuPicture).substr(0, std::string(paths::menuPicture).rfind('/')));
@@ -202,14 +211,14 @@ MenuRun MenuBox::run(const std::function<bool()> &prepare,
     } else {
         // A mount namespace of our own holds what the hook mounts; it goes
         // with the child, so nothing reaches the host.
-        char tmpl[] = "/tmp/menubox-report.XXXXXX";
-        int reportFd = mkstemp(tmpl);
+        std::vector<char> tmpl = tempName("menubox-report");
+        int reportFd = mkstemp(tmpl.data());
         if (reportFd < 0) {
             ADD_FAILURE() << "report file: " << strerror(errno);
             return result;
         }
         close(reportFd);
-        std::string report = tmpl;
+        std::string report = tmpl.data();
         fflush(nullptr);
         pid_t child = fork();
         if (child == 0) {

@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -72,9 +73,11 @@ INSTANTIATE_TEST_SUITE_P(Boot, WholeBoot,
 // line, the recorded boot, the init that took over and the screens left.
 TEST(ExampleBoot, KeysFromTheCommandLine)
 {
-    char tmpl[] = "/tmp/examplescreens.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string screens = std::string(tmpl) + "/screens";
+    const char *tmp = getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/examplescreens.XXXXXX";
+    std::vector<char> tmpl(folder.c_str(), folder.c_str() + folder.size() + 1);
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    std::string screens = std::string(tmpl.data()) + "/screens";
     std::string command = std::string(BOXSIM_CLI) +
                           " boot --example --select Flash --keys down,ok" + " --screens " +
                           screens + " 2>&1";
@@ -101,7 +104,7 @@ TEST(ExampleBoot, KeysFromTheCommandLine)
     // A first drawing, the one after the move, and the blank one at the end.
     for (const char *frame : {"0001.png", "0002.png", "0003.png"})
         EXPECT_TRUE(std::filesystem::exists(screens + "/" + frame)) << frame;
-    std::filesystem::remove_all(tmpl);
+    std::filesystem::remove_all(tmpl.data());
 }
 
 } // namespace
