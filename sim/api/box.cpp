@@ -418,8 +418,11 @@ bool Box::attach(std::string *error)
         if (!dev.built) {
             unlink(dev.imageFile.c_str());
             int status = 0;
+            // The directory hash seed follows the UUID, so a device lists its
+            // folders in the same (unsorted) order on every run.
             std::string out = shell("mkfs.ext4 -q -F -d " + quote(dev.folder) + " -U " +
-                                        quote(dev.uuid) + " " + quote(dev.imageFile) + " 32M",
+                                        quote(dev.uuid) + " -E hash_seed=" + quote(dev.uuid) +
+                                        " " + quote(dev.imageFile) + " 32M",
                                     &status);
             if (status != 0) {
                 *error = "mkfs.ext4 failed: " + out;
