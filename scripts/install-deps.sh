@@ -21,6 +21,8 @@ e2fsprogs
 util-linux
 mount
 fonts-dejavu-core
+crossbuild-essential-mipsel
+qemu-user
 "
 
 missing=""
