@@ -11,6 +11,12 @@ set(QUILLON_TARGET_BUILD "" CACHE PATH
 
 if(CMAKE_CROSSCOMPILING)
   set(QUILLON_BENCHMARKS OFF CACHE BOOL "Build the benchmarks" FORCE)
+  # 64-bit file offsets, sizes and inode numbers on the 32-bit box: without
+  # them stat and readdir fail with EOVERFLOW on file systems whose values do
+  # not fit 32 bits (directory cookies of ext4 as a 64-bit kernel hands them
+  # to qemu-user, inode numbers of large file systems), and the store's
+  # images would silently drop out of the listing.
+  add_definitions(-D_FILE_OFFSET_BITS=64)
   if(QUILLON_TESTS)
     # Debian ships GoogleTest's sources; built here with the cross compiler.
     set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -29,7 +35,12 @@ elseif(QUILLON_TARGET_BUILD)
   endif()
   # The cross build's own settings: where its libraries are.
   load_cache(${QUILLON_TARGET_BUILD} READ_WITH_PREFIX QUILLON_TARGET_ QUILLON_MIPSEL_SYSROOT)
-  find_program(QUILLON_QEMU_MIPSEL qemu-mipsel-static REQUIRED)
+  # Debian's qemu-user-static: a static qemu (immune to the box's LD_PRELOAD)
+  # under the name that makes it keep argv[0] as binfmt_misc hands it over.
+  find_program(QUILLON_QEMU_MIPSEL mipsel-binfmt-P PATHS /usr/libexec/qemu-binfmt NO_DEFAULT_PATH)
+  if(NOT QUILLON_QEMU_MIPSEL)
+    message(FATAL_ERROR "qemu-user-static's mipsel-binfmt-P not found: install qemu-user-static")
+  endif()
 endif()
 
 # True when this build has the host side of the box simulator.

@@ -23,6 +23,7 @@ mount
 fonts-dejavu-core
 crossbuild-essential-mipsel
 qemu-user
+qemu-user-static
 "
 
 missing=""

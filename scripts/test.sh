@@ -1,6 +1,7 @@
 #!/bin/sh
 # All tests: installs what is missing, builds, and runs the whole suite: the
-# native build's, then the box build's (mipsel, under qemu-user).
+# native build's, then the box build's (mipsel): its unit tests under
+# qemu-user and the box simulator's tests on its programs.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -15,4 +16,12 @@ BUILD_MIPSEL=${BUILD_MIPSEL:-build-mipsel}
 export BUILD_MIPSEL
 sh scripts/build-mipsel.sh
 ctest --test-dir "$BUILD_MIPSEL" --output-on-failure -j"$(nproc)" || status=1
+
+# The box tests on the box build's programs: a host build of the simulator
+# whose boxes run the mipsel bootinit, quisel, drivers and preloaded library
+# through qemu-user.
+BUILD_BOXTEST=${BUILD_BOXTEST:-build-boxtest}
+cmake -S . -B "$BUILD_BOXTEST" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TARGET_BUILD="$BUILD_MIPSEL"
+cmake --build "$BUILD_BOXTEST" -j"$(nproc)"
+ctest --test-dir "$BUILD_BOXTEST" --output-on-failure -j"$(nproc)" || status=1
 exit $status

@@ -104,7 +104,8 @@ bool remote_install(const std::string &root, int number, const RemoteDevice &dev
     if (dev.openFails) script << "open-fails\n";
     for (const RemoteRecord &r : dev.records) {
         if (r.shortBytes >= 0)
-            script << "short " << r.at << " " << r.shortBytes << "\n";
+            script << "short " << r.at << " " << r.shortBytes << " " << r.type << " " << r.code
+                   << " " << r.value << "\n";
         else
             script << "record " << r.at << " " << r.type << " " << r.code << " " << r.value << "\n";
     }

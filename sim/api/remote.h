@@ -13,7 +13,7 @@ struct RemoteRecord {
     int type = 1;  // EV_KEY
     int code = 0;
     int value = 0;
-    int shortBytes = -1; // >= 0: this read gives only so many bytes
+    int shortBytes = -1; // >= 0: this read gives only so many bytes of the record
 };
 
 struct RemoteDevice {

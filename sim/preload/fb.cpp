@@ -271,8 +271,8 @@ uint32_t lineLength(const fb_var_screeninfo &var)
 
 long long fileSize(int fd)
 {
-    struct stat st;
-    return fstat(fd, &st) == 0 ? (long long)st.st_size : 0;
+    struct stat64 st;
+    return fstat64(fd, &st) == 0 ? (long long)st.st_size : 0;
 }
 
 uint32_t smemLen(int fd)
@@ -365,7 +365,9 @@ int nextFrameNumber(const char *dir)
     int highest = 0;
     DIR *d = opendir(dir);
     if (!d) return 1;
-    while (dirent *e = readdir(d)) {
+    // The 64-bit listing: a 32-bit program's plain readdir fails on
+    // directory cookies that do not fit 32 bits.
+    while (dirent64 *e = readdir64(d)) {
         int n = atoi(e->d_name);
         if (n > highest) highest = n;
     }

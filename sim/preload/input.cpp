@@ -10,7 +10,9 @@
 //   record T TYPE CODE VALUE
 //                      one event record, handed out once the box's clock is
 //                      T seconds past the moment the device was opened
-//   short T BYTES      a read at T that gives only BYTES bytes
+//   short T BYTES [TYPE CODE VALUE]
+//                      a read at T that gives only the first BYTES bytes of
+//                      a record (all zero but the time without the values)
 //
 // Items are handed out in script order, one per read, each no earlier than
 // its time; a read before the next item is due fails with EAGAIN. Every
@@ -126,7 +128,8 @@ void readScript(Device *dev)
             dev->openFails = true;
         } else if (sscanf(line.c_str(), "record %lf %d %d %d", &at, &item.type, &item.code,
                           &item.value) == 4 ||
-                   sscanf(line.c_str(), "short %lf %d", &at, &item.shortBytes) == 2) {
+                   sscanf(line.c_str(), "short %lf %d %d %d %d", &at, &item.shortBytes, &item.type,
+                          &item.code, &item.value) >= 2) {
             item.atNs = llround(at * 1e9);
             dev->items.push_back(item);
         } else if (!line.empty() && line[0] != '#') {

@@ -20,7 +20,9 @@ inline bool sim_clock_read(const char *clockPath, int64_t *now)
     int fd = (int)syscall(SYS_openat, AT_FDCWD, clockPath, O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) return false;
     syscall(SYS_flock, fd, LOCK_SH);
-    bool ok = syscall(SYS_pread64, fd, now, sizeof *now, 0) == (long)sizeof *now;
+    // A fresh descriptor reads from the start. (The raw pread64 is no help:
+    // 32-bit MIPS passes its 64-bit offset in a register pair of its own.)
+    bool ok = syscall(SYS_read, fd, now, sizeof *now) == (long)sizeof *now;
     syscall(SYS_flock, fd, LOCK_UN);
     syscall(SYS_close, fd);
     return ok;

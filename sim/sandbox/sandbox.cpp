@@ -16,8 +16,22 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <utility>
+
 #ifndef BOXSIM_PRELOAD_PATH
 #define BOXSIM_PRELOAD_PATH ""
+#endif
+// A host build for the box build runs mipsel programs in its boxes: their
+// preloaded library, the unpacked mipsel libraries and qemu-user (an
+// interpreter that keeps argv[0], "...-binfmt-P").
+#ifndef BOXSIM_TARGET_PRELOAD_PATH
+#define BOXSIM_TARGET_PRELOAD_PATH ""
+#endif
+#ifndef BOXSIM_TARGET_SYSROOT
+#define BOXSIM_TARGET_SYSROOT ""
+#endif
+#ifndef BOXSIM_TARGET_INTERPRETER
+#define BOXSIM_TARGET_INTERPRETER ""
 #endif
 
 const char *const sandboxCtlDir = "/.boxsim";
@@ -41,6 +55,42 @@ bool makeDirs(const std::string &path)
     return true;
 }
 
+// Boxes that run mipsel programs.
+const bool targetBox = *BOXSIM_TARGET_INTERPRETER != 0;
+// The dynamic loader expands $LIB to lib/<triplet>, so one LD_PRELOAD entry
+// names the right library for host and mipsel programs alike.
+const char *const targetPreloadEnv = "/.boxsim/$LIB/libboxsim.so";
+const char *const hostPreloadPath = "/lib/x86_64-linux-gnu/libboxsim.so";
+const char *const targetPreloadPath = "/lib/mipsel-linux-gnu/libboxsim.so";
+const char *const targetSysroot = "/mipsel-sysroot";
+// The cross compiler's C library (bound from the host like the other library
+// folders) holds the mipsel loader; programs ask for it as /lib/ld.so.1. No
+// qemu-user prefix: it would answer every absolute path that also exists
+// under the prefix from there, "/" included.
+const char *const targetLoader = "/lib/ld.so.1";
+const char *const targetLoaderFile = "/usr/mipsel-linux-gnu/lib/ld.so.1";
+const char *const targetCLibrary = "/usr/mipsel-linux-gnu/lib";
+
+// binfmt_misc: mipsel o32 ELF executables and shared objects (n32 excluded).
+const char *const binfmtDir = "/proc/sys/fs/binfmt_misc";
+const char *const mipselMagic =
+    "\\x7f\\x45\\x4c\\x46\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00"
+    "\\x00\\x00\\x02\\x00\\x08\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00"
+    "\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00";
+const char *const mipselMask =
+    "\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\x00\\xfe\\xff\\xff\\xff\\xff\\xff"
+    "\\xff\\xff\\xfe\\xff\\xff\\xff\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00"
+    "\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x20";
+
+bool writeText(const std::string &path, const std::string &text)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = write(fd, text.data(), text.size()) == (ssize_t)text.size();
+    close(fd);
+    return ok;
+}
+
 bool isDir(const std::string &path)
 {
     struct stat st;
@@ -56,6 +106,24 @@ bool isDir(const std::string &path)
         (void)w;
     }
     _exit(127);
+}
+
+// Lets the kernel run mipsel programs through qemu-user while the box runs.
+// binfmt_misc is mounted in the box keeper's own mount namespace only; an
+// entry lives no longer than the last mount of binfmt_misc, so it goes with
+// the box even when the keeper is killed, and is removed explicitly anyway.
+// The entry is opened at registration (F), so it works in every root.
+std::string registerMipsel(int pipeFd)
+{
+    if (mount("binfmt_misc", binfmtDir, "binfmt_misc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) !=
+        0)
+        fail(pipeFd, "mount binfmt_misc for mipsel programs");
+    std::string name = "boxsim-mipsel-" + std::to_string(getpid());
+    std::string rule = ":" + name + ":M::" + mipselMagic + ":" + mipselMask + ":" +
+                       BOXSIM_TARGET_INTERPRETER + ":POF";
+    if (!writeText(std::string(binfmtDir) + "/register", rule))
+        fail(pipeFd, "register qemu-user for mipsel programs");
+    return std::string(binfmtDir) + "/" + name;
 }
 
 void redirect(const SandboxRun &run)
@@ -111,6 +179,26 @@ void holdDescriptor(const std::string &dir, int fd, int pipeFd)
         if (fd >= 0) close(fd);
         if (mount(preload.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
             fail(pipeFd, "bind preload library");
+        if (targetBox) {
+            std::pair<std::string, std::string> libs[] = {
+                {preload, ctl + hostPreloadPath},
+                {BOXSIM_TARGET_PRELOAD_PATH, ctl + targetPreloadPath}};
+            for (const auto &lib : libs) {
+                if (!makeDirs(lib.second.substr(0, lib.second.rfind('/'))))
+                    fail(pipeFd, "mkdir preload folder");
+                fd = open(lib.second.c_str(), O_WRONLY | O_CREAT, 0644);
+                if (fd >= 0) close(fd);
+                if (mount(lib.first.c_str(), lib.second.c_str(), nullptr, MS_BIND, nullptr) != 0)
+                    fail(pipeFd, "bind preload library");
+            }
+        }
+    }
+    if (targetBox) {
+        std::string sysroot = ctl + targetSysroot;
+        if (!makeDirs(sysroot)) fail(pipeFd, "mkdir mipsel library folder");
+        if (mount(BOXSIM_TARGET_SYSROOT, sysroot.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            fail(pipeFd, "bind mipsel libraries");
+        mount(nullptr, sysroot.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr);
     }
     // The control folder and the box's proc stay reachable through these
     // descriptors even after a program in the box changes its root.
@@ -125,7 +213,13 @@ void holdDescriptor(const std::string &dir, int fd, int pipeFd)
         "PATH=/usr/sbin:/usr/bin:/sbin:/bin", std::string("BOXSIM_CTL=") + sandboxCtlDir,
         std::string(boxrec::ctlFdEnv) + "=" + std::to_string(boxrec::ctlFd)};
     if (run.preload && !preload.empty())
-        envStore.push_back(std::string("LD_PRELOAD=") + sandboxCtlDir + "/libboxsim.so");
+        envStore.push_back(std::string("LD_PRELOAD=") +
+                           (targetBox ? targetPreloadEnv : "/.boxsim/libboxsim.so"));
+    if (targetBox) {
+        std::string libs = std::string(sandboxCtlDir) + targetSysroot;
+        envStore.push_back(std::string("LD_LIBRARY_PATH=") + targetCLibrary + ":" + libs +
+                           "/usr/lib/mipsel-linux-gnu:" + libs + "/lib/mipsel-linux-gnu");
+    }
     for (const auto &e : run.env)
         envStore.push_back(e);
     std::vector<char *> envp, argv;
@@ -147,6 +241,8 @@ void holdDescriptor(const std::string &dir, int fd, int pipeFd)
     if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0) fail(pipeFd, "unshare mount and PID namespaces");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         fail(pipeFd, "make mounts private");
+    std::string binfmtEntry;
+    if (targetBox) binfmtEntry = registerMipsel(pipeFd);
     pid_t first = fork();
     if (first < 0) fail(pipeFd, "fork");
     if (first == 0) boxFirst(run, preload, pipeFd);
@@ -163,11 +259,13 @@ void holdDescriptor(const std::string &dir, int fd, int pipeFd)
         if (now.tv_sec - start.tv_sec >= run.timeoutSeconds) {
             kill(first, SIGKILL);
             waitpid(first, &status, 0);
+            if (!binfmtEntry.empty()) writeText(binfmtEntry, "-1");
             _exit(2);
         }
         struct timespec pause = {0, 2000000};
         nanosleep(&pause, nullptr);
     }
+    if (!binfmtEntry.empty()) writeText(binfmtEntry, "-1");
     ssize_t w = write(statusFd, &status, sizeof status);
     _exit(w == sizeof status ? 0 : 1);
 }
@@ -185,6 +283,12 @@ bool sandbox_prepare_root(const std::string &root, std::string *error)
     if (lstat(loader.c_str(), &st) != 0 &&
         symlink("/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2", loader.c_str()) != 0) {
         if (error) *error = "cannot create the loader link in " + root;
+        return false;
+    }
+    std::string targetLoaderLink = root + targetLoader;
+    if (targetBox && lstat(targetLoaderLink.c_str(), &st) != 0 &&
+        (!makeDirs(root + "/lib") || symlink(targetLoaderFile, targetLoaderLink.c_str()) != 0)) {
+        if (error) *error = "cannot create the mipsel loader link in " + root;
         return false;
     }
     return true;
