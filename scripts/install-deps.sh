@@ -24,6 +24,10 @@ fonts-dejavu-core
 crossbuild-essential-mipsel
 qemu-user
 qemu-user-static
+qemu-system-mips
+seabios
+cpio
+kmod
 "
 
 missing=""

@@ -5,6 +5,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
+# The emulated box: Malta kernel, busybox, the remote-control module, the box build.
+sh scripts/vm-prepare.sh
 BUILD=${BUILD:-build}
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD" -j"$(nproc)"
