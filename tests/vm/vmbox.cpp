@@ -645,6 +645,11 @@ bool Machine::start(const VmKit &kit, const std::string &flash, const std::strin
         "file=" + store + ",if=none,id=d0,format=raw" + (storeReadOnly ? ",readonly=on" : ""),
         "-device",
         "virtio-blk-pci,drive=d0"};
+    // The command line, for booting the same machine by hand.
+    std::string line;
+    for (const std::string &a : args)
+        line += (line.empty() ? "" : " ") + quote(a);
+    writeFile(folder + "/qemu.cmd", line + "\n");
     std::vector<char *> argv;
     for (std::string &a : args)
         argv.push_back(a.data());
