@@ -202,6 +202,10 @@ TEST_P(VmBoot, MenuKeysAndTheChosenInit)
         ASSERT_EQ(diff, "") << "the screen after key " << k + 1 << " (" << key << ")";
     }
 
+    // The menu leaves the screen cleared, as in the simulator.
+    diff = waitForScreen(m, expected.frames.back(), 15, &shot);
+    EXPECT_EQ(diff, "") << "the screen the menu left";
+
     // Without a move the menu stays more than 10 seconds, plus its closing second.
     ASSERT_TRUE(m.waitSerial("VMREPORT init", 90)) << tail(m.serial());
     double initAt = m.seconds();

@@ -204,6 +204,16 @@ bool tinyRoot(const VmKit &kit, const std::string &root, const std::string &root
            writeFile(root + "/sbin/init.sysvinit", initScript(initName), 0755);
 }
 
+// The kernel's command line; QUILLON_VM_APPEND adds to it in runs by hand
+// (atkbd.softrepeat=1, for example, makes held keys repeat).
+std::string kernelArguments()
+{
+    std::string args = "console=ttyS0 quiet panic=1 vt.global_cursor_default=0 rdinit=/sbin/init";
+    const char *extra = getenv("QUILLON_VM_APPEND");
+    if (extra && *extra) args += std::string(" ") + extra;
+    return args;
+}
+
 } // namespace
 
 bool vm_kit_parse(const std::string &text, VmKit *kit, std::string *error)
@@ -618,33 +628,33 @@ bool Machine::start(const VmKit &kit, const std::string &flash, const std::strin
     monSock = folder + "/mon.sock";
     unlink(serialLog.c_str());
     unlink(monSock.c_str());
-    std::vector<std::string> args = {
-        "qemu-system-mipsel",
-        "-M",
-        "malta",
-        "-cpu",
-        "24Kf",
-        "-m",
-        "256",
-        "-kernel",
-        kit.kernel,
-        "-initrd",
-        flash,
-        "-append",
-        "console=ttyS0 quiet panic=1 vt.global_cursor_default=0 rdinit=/sbin/init",
-        "-display",
-        "none",
-        "-serial",
-        "file:" + serialLog,
-        "-monitor",
-        "unix:" + monSock + ",server,nowait",
-        "-no-reboot",
-        "-nic",
-        "none",
-        "-drive",
-        "file=" + store + ",if=none,id=d0,format=raw" + (storeReadOnly ? ",readonly=on" : ""),
-        "-device",
-        "virtio-blk-pci,drive=d0"};
+    std::vector<std::string> args = {"qemu-system-mipsel",
+                                     "-M",
+                                     "malta",
+                                     "-cpu",
+                                     "24Kf",
+                                     "-m",
+                                     "256",
+                                     "-kernel",
+                                     kit.kernel,
+                                     "-initrd",
+                                     flash,
+                                     "-append",
+                                     kernelArguments(),
+                                     "-display",
+                                     "none",
+                                     "-serial",
+                                     "file:" + serialLog,
+                                     "-monitor",
+                                     "unix:" + monSock + ",server,nowait",
+                                     "-no-reboot",
+                                     "-nic",
+                                     "none",
+                                     "-drive",
+                                     "file=" + store + ",if=none,id=d0,format=raw" +
+                                         (storeReadOnly ? ",readonly=on" : ""),
+                                     "-device",
+                                     "virtio-blk-pci,drive=d0"};
     // The command line, for booting the same machine by hand.
     std::string line;
     for (const std::string &a : args)
