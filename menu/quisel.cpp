@@ -168,6 +168,8 @@ void quisel::loadPicture()
     picBuffer = buffer;
     picWidth = width;
     picHeight = height;
+    // The picture never changes: every redraw shows the same conversion.
+    fb->keepPicture(picBuffer, picWidth, picHeight);
 }
 
 void quisel::loadImageList()
@@ -224,10 +226,4 @@ void quisel::drawmenu()
     fb->RenderString("Dreambox secondstage version:", 70, 430, 300, 0, 12, 255, 255, 255);
     fb->RenderString(infoText[infoSecondStage], 400, 430, 250, 2, 12, 0, 255, 0);
     fb->blit();
-}
-
-int main(int, char **)
-{
-    quisel::getInstance();
-    return 0;
 }

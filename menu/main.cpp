@@ -1,0 +1,7 @@
+#include "quisel.h"
+
+int main(int, char **)
+{
+    quisel::getInstance();
+    return 0;
+}
