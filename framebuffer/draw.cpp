@@ -156,3 +156,43 @@ FbCopy fbClipCopy(unsigned int picW, unsigned int picH, unsigned int scrW, unsig
     if (copy.lines > scrLines) copy.lines = scrLines;
     return copy;
 }
+
+namespace
+{
+
+template <typename Word>
+void fillWords(unsigned char *dst, const unsigned char *pixel, size_t count)
+{
+    Word value;
+    memcpy(&value, pixel, sizeof value);
+    for (size_t i = 0; i < count; i++, dst += sizeof value)
+        memcpy(dst, &value, sizeof value);
+}
+
+} // namespace
+
+void fbFillPixels(unsigned char *dst, const unsigned char *pixel, int bytesPerPixel, size_t count)
+{
+    switch (bytesPerPixel) {
+    case 1:
+        memset(dst, pixel[0], count);
+        break;
+    case 2:
+        fillWords<uint16_t>(dst, pixel, count);
+        break;
+    case 4:
+        fillWords<uint32_t>(dst, pixel, count);
+        break;
+    default:
+        for (size_t i = 0; i < count; i++, dst += bytesPerPixel)
+            memcpy(dst, pixel, bytesPerPixel);
+        break;
+    }
+}
+
+bool fbPrefaultCopy(const FbCopy &copy, int bytesPerPixel)
+{
+    const uint64_t manyPages = 64 * 1024;
+    return (uint64_t)copy.columns * copy.lines * (bytesPerPixel > 0 ? bytesPerPixel : 0) >=
+           manyPages;
+}

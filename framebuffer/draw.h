@@ -76,3 +76,12 @@ struct FbCopy {
 
 FbCopy fbClipCopy(unsigned int picW, unsigned int picH, unsigned int scrW, unsigned int scrH,
                   unsigned int panX, unsigned int panY, unsigned int offX, unsigned int offY);
+
+// Writes count copies of one converted pixel of bytesPerPixel bytes (1, 2
+// or 4) one after the other from dst.
+void fbFillPixels(unsigned char *dst, const unsigned char *pixel, int bytesPerPixel, size_t count);
+
+// Whether a picture copy should have its mapping filled in by the kernel at
+// once rather than page by page as it is written: worth it only when the
+// copy covers many pages.
+bool fbPrefaultCopy(const FbCopy &copy, int bytesPerPixel);

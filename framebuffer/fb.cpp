@@ -164,11 +164,9 @@ void fbClass::FillRect(int x, int y, int width, int height, int r, int g, int b)
         return;
     }
     FbArea area = fbClipRect(screenGeometry(bypp), x, y, width, height);
-    for (int64_t line = area.top; line < area.top + area.height; line++) {
-        unsigned char *dst = screenMap + line * lineLength + area.left * bypp;
-        for (int64_t column = 0; column < area.width; column++, dst += bypp)
-            memcpy(dst, pixel, bypp);
-    }
+    for (int64_t line = area.top; line < area.top + area.height; line++)
+        fbFillPixels(screenMap + line * lineLength + area.left * bypp, pixel, bypp,
+                     (size_t)area.width);
     free(pixel);
 }
 
@@ -193,7 +191,10 @@ void fbClass::blit2FB(void *fbbuff, unsigned char *alpha, unsigned int pic_xs, u
     uint64_t length = (uint64_t)scr_xs * scr_ys * (unsigned)cpp;
     if (length == 0 || length > SIZE_MAX) return;
 
-    void *map = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fbFd, 0);
+    // A large copy has the kernel fill in the whole mapping at once instead
+    // of one page fault per page; the device sees the same mapping.
+    int flags = MAP_SHARED | (fbPrefaultCopy(copy, cpp) ? MAP_POPULATE : 0);
+    void *map = mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, fbFd, 0);
     if (map == MAP_FAILED) {
         perror("mmap");
         return;
@@ -202,10 +203,16 @@ void fbClass::blit2FB(void *fbbuff, unsigned char *alpha, unsigned int pic_xs, u
     unsigned char *dst = (unsigned char *)map + ((uint64_t)yoffs * scr_xs + xoffs) * cpp;
     const unsigned char *src =
         (const unsigned char *)fbbuff + ((uint64_t)yp * pic_xs + xp) * (unsigned)cpp;
-    for (unsigned int line = 0; line < copy.lines; line++) {
-        memcpy(dst, src, (size_t)copy.columns * cpp);
-        dst += (size_t)scr_xs * cpp;
-        src += (size_t)pic_xs * cpp;
+    size_t lineBytes = (size_t)copy.columns * cpp;
+    if (copy.lines > 0 && pic_xs == scr_xs && copy.columns == pic_xs) {
+        // Picture and screen lines of the same length: one block for all.
+        memcpy(dst, src, lineBytes * copy.lines);
+    } else {
+        for (unsigned int line = 0; line < copy.lines; line++) {
+            memcpy(dst, src, lineBytes);
+            dst += (size_t)scr_xs * cpp;
+            src += (size_t)pic_xs * cpp;
+        }
     }
     if (cpp == 1) make8map();
     munmap(map, length);
@@ -238,10 +245,40 @@ void fbClass::fb_display(unsigned char *rgbbuff, unsigned char *alpha, int x_siz
     uint64_t count = (uint64_t)x_size * (uint64_t)y_size;
     if (count > ULONG_MAX) return;
     int bypp = 0;
-    unsigned char *converted =
-        convertRGB2FB(fbFd, rgbbuff, (unsigned long)count, modeInfo.bits_per_pixel, &bypp);
+    unsigned char *converted = keptConversion(rgbbuff, x_size, y_size, &bypp);
+    bool fresh = converted == nullptr;
+    if (fresh)
+        converted =
+            convertRGB2FB(fbFd, rgbbuff, (unsigned long)count, modeInfo.bits_per_pixel, &bypp);
     if (!converted) return;
     blit2FB(converted, alpha, x_size, y_size, linePixels, screenHeight, place.panX, place.panY,
             place.offX, place.offY, bypp);
-    free(converted);
+    if (fresh) free(converted);
+}
+
+void fbClass::keepPicture(const unsigned char *rgbbuff, int x_size, int y_size)
+{
+    free(kept.converted);
+    kept = KeptPicture();
+    kept.source = rgbbuff;
+    kept.width = x_size;
+    kept.height = y_size;
+}
+
+// The kept conversion of the declared picture for the current depth, made
+// now when there is none yet; null for any other picture, or when the
+// conversion cannot be made (the caller then converts as usual).
+unsigned char *fbClass::keptConversion(unsigned char *rgbbuff, int x_size, int y_size, int *bypp)
+{
+    if (!rgbbuff || rgbbuff != kept.source || x_size != kept.width || y_size != kept.height)
+        return nullptr;
+    int depth = (int)modeInfo.bits_per_pixel;
+    if (!kept.converted || kept.depth != depth) {
+        free(kept.converted);
+        kept.converted = convertRGB2FB(fbFd, rgbbuff, (unsigned long)x_size * (unsigned long)y_size,
+                                       depth, &kept.bytesPerPixel);
+        kept.depth = kept.converted ? depth : -1;
+    }
+    *bypp = kept.bytesPerPixel;
+    return kept.converted;
 }

@@ -48,6 +48,11 @@ class fbClass
     void RenderString(std::string text, int x, int y, int maxwidth, int alignment, int size, int r,
                       int g, int b);
 
+    // Declares a packed RGB picture that stays unchanged for the rest of the
+    // run: fb_display then converts it once per depth and shows the kept
+    // conversion again, which puts exactly the same pixels on the screen.
+    void keepPicture(const unsigned char *rgbbuff, int x_size, int y_size);
+
     // The object is usable for drawing only with a mapping; after a failed
     // construction every operation leaves the screen alone.
     bool available() const { return screenMap != nullptr; }
@@ -61,6 +66,11 @@ class fbClass
     FT_Face fontFace = nullptr;
     unsigned int previousGlyph = 0;
     int kerningEnabled = 0;
+    // Whether the face's active size is already the current string's.
+    bool sizeActive = false;
+    // Glyph indices of the byte values, asked of the face once each.
+    FT_UInt glyphIndices[256]{};
+    bool glyphKnown[256]{};
 
     // Device state.
     int fbFd = -1;
@@ -84,7 +94,22 @@ class fbClass
     void releaseFont();
     int drawGlyph(FT_ULong currentchar, int x, int y, int limit, bool measuring,
                   const unsigned char *pixel, int bypp);
+    template <int bypp>
+    void drawBits(const FTC_SBitRec &sbit, int64_t left, int64_t top, const unsigned char *pixel);
+    void activateSize();
+    FT_UInt glyphIndex(FT_ULong currentchar);
     FbGeometry screenGeometry(int bypp) const;
+    unsigned char *keptConversion(unsigned char *rgbbuff, int x_size, int y_size, int *bypp);
+
+    // The picture declared unchanging and its latest conversion.
+    struct KeptPicture {
+        const unsigned char *source = nullptr;
+        int width = 0;
+        int height = 0;
+        int depth = -1;
+        int bytesPerPixel = 0;
+        unsigned char *converted = nullptr;
+    } kept;
 };
 
 // The face requester handed to FreeType's cache manager.

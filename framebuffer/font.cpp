@@ -97,6 +97,8 @@ int fbClass::RenderChar(FT_ULong currentchar, int x, int y, int limit, int r, in
         puts("malloc");
         return 0;
     }
+    // A character on its own may follow a string of another size.
+    sizeActive = false;
     int result = drawGlyph(currentchar, x, y, limit, r == -1, pixel, bypp);
     free(pixel);
     return result;
@@ -105,7 +107,7 @@ int fbClass::RenderChar(FT_ULong currentchar, int x, int y, int limit, int r, in
 int fbClass::drawGlyph(FT_ULong currentchar, int x, int y, int limit, bool measuring,
                        const unsigned char *pixel, int bypp)
 {
-    FT_UInt glyph = FT_Get_Char_Index(fontFace, currentchar);
+    FT_UInt glyph = glyphIndex(currentchar);
     if (glyph == 0) {
         printf("Glyphor <FT_Get_Char_Index for Char \"%c\" failed: \"undefined character code\">\n",
                (int)currentchar);
@@ -119,15 +121,7 @@ int fbClass::drawGlyph(FT_ULong currentchar, int x, int y, int limit, bool measu
     }
     int kerning = 0;
     if (kerningEnabled) {
-        // Kerning is scaled by the face's active size, which a cache hit
-        // leaves at whatever size was loaded last: make it this string's.
-        FTC_ScalerRec scaler{};
-        scaler.face_id = imageType.face_id;
-        scaler.width = imageType.width;
-        scaler.height = imageType.height;
-        scaler.pixel = 1;
-        FT_Size size = nullptr;
-        FTC_Manager_LookupSize(cacheManager, &scaler, &size);
+        if (!sizeActive) activateSize();
         FT_Vector delta{0, 0};
         FT_Get_Kerning(fontFace, previousGlyph, glyph, FT_KERNING_DEFAULT, &delta);
         kerning = (int)(delta.x >> 6);
@@ -137,31 +131,121 @@ int fbClass::drawGlyph(FT_ULong currentchar, int x, int y, int limit, bool measu
     if (measuring) return advance + kerning;
     if ((int64_t)x + advance >= limit) return -1;
 
-    FbGeometry geometry = screenGeometry(bypp);
     const FTC_SBitRec &sbit = *currentSBit;
     int64_t left = (int64_t)x + sbit.left + kerning;
     int64_t top = (int64_t)y - sbit.top;
+    switch (bypp) {
+    case 1:
+        drawBits<1>(sbit, left, top, pixel);
+        break;
+    case 2:
+        drawBits<2>(sbit, left, top, pixel);
+        break;
+    case 4:
+        drawBits<4>(sbit, left, top, pixel);
+        break;
+    default:
+        break;
+    }
+    return advance + kerning;
+}
+
+// The set bits of a glyph bitmap as pixels at (left, top), each written only
+// where it lies on the screen and inside the mapping.
+template <int bypp>
+void fbClass::drawBits(const FTC_SBitRec &sbit, int64_t left, int64_t top,
+                       const unsigned char *pixel)
+{
+    FbGeometry geometry = screenGeometry(bypp);
+    const int64_t columns = fbVisibleColumns(geometry);
+    const int64_t lines = geometry.height;
+    const int64_t mapEnd = (int64_t)geometry.mapLength - bypp;
+    const int64_t bottom = top + sbit.height - 1;
+    if (sbit.height > 0 && top >= 0 && left >= 0 && bottom < lines &&
+        left + sbit.width <= columns &&
+        bottom * geometry.lineLength + (left + sbit.width - 1) * bypp <= mapEnd) {
+        // The whole bitmap lies on the screen: no test per pixel.
+        unsigned char *line = screenMap + top * geometry.lineLength + left * bypp;
+        const unsigned char *bits = sbit.buffer;
+        for (int row = 0; row < sbit.height;
+             row++, line += geometry.lineLength, bits += sbit.pitch) {
+            for (int byte = 0; byte < sbit.pitch && byte * 8 < sbit.width; byte++) {
+                unsigned char eight = bits[byte];
+                int end = sbit.width - byte * 8 < 8 ? sbit.width - byte * 8 : 8;
+                for (int bit = 0; eight && bit < end; bit++, eight = (unsigned char)(eight << 1))
+                    if (eight & 0x80) memcpy(line + (byte * 8 + bit) * bypp, pixel, bypp);
+            }
+        }
+        return;
+    }
     for (int row = 0; row < sbit.height; row++) {
+        int64_t line = top + row;
+        if (line < 0 || line >= lines) continue;
         const unsigned char *bits = sbit.buffer + (ptrdiff_t)row * sbit.pitch;
+        int64_t lineStart = line * geometry.lineLength;
         for (int byte = 0; byte < sbit.pitch; byte++) {
-            for (int bit = 0; bit < 8; bit++) {
+            unsigned char eight = bits[byte];
+            for (int bit = 0; eight && bit < 8; bit++, eight = (unsigned char)(eight << 1)) {
                 int column = byte * 8 + bit;
                 if (column >= sbit.width) break;
-                if (!(bits[byte] & (0x80 >> bit))) continue;
-                int64_t offset = fbPixelOffset(geometry, left + column, top + row);
-                if (offset >= 0) memcpy(screenMap + offset, pixel, bypp);
+                if (!(eight & 0x80)) continue;
+                int64_t at = left + column;
+                if (at < 0 || at >= columns) continue;
+                int64_t offset = lineStart + at * bypp;
+                if (offset > mapEnd) continue;
+                memcpy(screenMap + offset, pixel, bypp);
             }
         }
     }
-    return advance + kerning;
+}
+
+// The face's glyph index of a character; those of the 256 byte values are
+// asked of the face once and kept, since the face and its map never change.
+FT_UInt fbClass::glyphIndex(FT_ULong currentchar)
+{
+    if (currentchar >= 256) return FT_Get_Char_Index(fontFace, currentchar);
+    if (!glyphKnown[currentchar]) {
+        glyphIndices[currentchar] = FT_Get_Char_Index(fontFace, currentchar);
+        glyphKnown[currentchar] = true;
+    }
+    return glyphIndices[currentchar];
+}
+
+void fbClass::activateSize()
+{
+    // Kerning is scaled by the face's active size, which a cache hit leaves
+    // at whatever size was loaded last: make it this string's. Every glyph
+    // of a string is looked up at the string's size, so once a string will do.
+    FTC_ScalerRec scaler{};
+    scaler.face_id = imageType.face_id;
+    scaler.width = imageType.width;
+    scaler.height = imageType.height;
+    scaler.pixel = 1;
+    FT_Size size = nullptr;
+    FTC_Manager_LookupSize(cacheManager, &scaler, &size);
+    sizeActive = true;
 }
 
 int fbClass::GetStringLen(const unsigned char *string)
 {
     previousGlyph = 0;
+    sizeActive = false;
     int length = 0;
+    // Measuring draws nothing; the colour is converted once for the string
+    // only to meet the same end as RenderChar when no pixel can be made.
+    unsigned char white[3] = {255, 255, 255};
+    int bypp = 0;
+    unsigned char *pixel = nullptr;
+    if (fontFace && screenMap && *string)
+        pixel = convertRGB2FB(fbFd, white, 1, modeInfo.bits_per_pixel, &bypp);
+    if (!pixel) {
+        for (; *string; string++)
+            length += RenderChar(*string, -1, -1, -1, -1, -1, -1);
+        return length;
+    }
     for (; *string; string++)
-        length += RenderChar(*string, -1, -1, -1, -1, -1, -1);
+        length += drawGlyph(*string, -1, -1, -1, true, pixel, bypp);
+    free(pixel);
     return length;
 }
 
@@ -182,9 +266,18 @@ void fbClass::RenderString(std::string text, int x, int y, int maxwidth, int ali
     }
     int limit = x + maxwidth;
     previousGlyph = 0;
+    sizeActive = false;
+    // The colour is the same for every character: converted once here.
+    unsigned char rgb[3] = {(unsigned char)r, (unsigned char)g, (unsigned char)b};
+    int bypp = 0;
+    unsigned char *pixel = nullptr;
+    if (fontFace && screenMap && *bytes)
+        pixel = convertRGB2FB(fbFd, rgb, 1, modeInfo.bits_per_pixel, &bypp);
     for (; *bytes; bytes++) {
-        int advance = RenderChar(*bytes, x, y, limit, r, g, b);
+        int advance = pixel ? drawGlyph(*bytes, x, y, limit, r == -1, pixel, bypp)
+                            : RenderChar(*bytes, x, y, limit, r, g, b);
         if (advance == -1) break;
         x += advance;
     }
+    free(pixel);
 }
