@@ -16,6 +16,7 @@
 //   mode WxHxB           set this mode whatever is asked
 //   pad N                line_length = width x bytes per pixel + N
 //   smem_len N           reported memory length (default: size of fb0)
+//   frames off           keep no frames at a blit (for measurements)
 //   fail WHAT [ERRNO] [from N]
 //                        make WHAT fail from its N-th call on (default 1);
 //                        WHAT: open, mmap, tty0, FBIOGET_VSCREENINFO,
@@ -86,6 +87,7 @@ struct Policy {
     uint32_t force[3] = {0, 0, 0};
     uint32_t pad = 0;
     long long smemLen = -1;
+    bool frames = true;
     Failure failures[actionCount];
 };
 
@@ -149,6 +151,8 @@ void parseLine(char *line)
         policy.pad = (uint32_t)strtoul(words[1], nullptr, 0);
     } else if (strcmp(words[0], "smem_len") == 0 && n >= 2) {
         policy.smemLen = strtoll(words[1], nullptr, 0);
+    } else if (strcmp(words[0], "frames") == 0 && n >= 2) {
+        policy.frames = strcmp(words[1], "off") != 0;
     } else if (strcmp(words[0], "fail") == 0 && n >= 2) {
         for (int a = 0; a < actionCount; a++) {
             if (strcmp(words[1], actionNames[a]) != 0) continue;
@@ -510,7 +514,10 @@ int fbIoctl(int fd, unsigned long request, void *arg, int *ret)
     }
     if (request == blitRequest) {
         if (failing(actBlit)) return fail("BLIT", ret);
-        saveFrame(fd);
+        if (policy.frames)
+            saveFrame(fd);
+        else
+            sim_log("fb0 BLIT -> frames off");
         return 1;
     }
     sim_log("fb0 ioctl 0x%lx -> not supported", request);

@@ -13,6 +13,9 @@
 //   short T BYTES [TYPE CODE VALUE]
 //                      a read at T that gives only the first BYTES bytes of
 //                      a record (all zero but the time without the values)
+//   idle real          a read before the next item is due goes to the node
+//                      itself (an empty file: it finds nothing) and is not
+//                      logged, so a system-call trace sees the program's reads
 //
 // Items are handed out in script order, one per read, each no earlier than
 // its time; a read before the next item is due fails with EAGAIN. Every
@@ -52,6 +55,7 @@ struct Device {
     std::string name;
     bool nameFails = false;
     bool openFails = false;
+    bool idleReal = false;
     std::vector<Item> items;
     size_t next = 0;
     int64_t openedNs = 0;
@@ -126,6 +130,8 @@ void readScript(Device *dev)
             dev->nameFails = true;
         } else if (line == "open-fails") {
             dev->openFails = true;
+        } else if (line == "idle real") {
+            dev->idleReal = true;
         } else if (sscanf(line.c_str(), "record %lf %d %d %d", &at, &item.type, &item.code,
                           &item.value) == 4 ||
                    sscanf(line.c_str(), "short %lf %d %d %d %d", &at, &item.shortBytes, &item.type,
@@ -195,6 +201,7 @@ int readHook(int fd, void *buf, size_t count, ssize_t *ret)
     if (!dev) return 0;
     int64_t now = nowNs();
     if (dev->next >= dev->items.size() || dev->items[dev->next].atNs + dev->openedNs > now) {
+        if (dev->idleReal) return 0;
         inputLog("event%d read none", dev->number);
         errno = EAGAIN;
         *ret = -1;
