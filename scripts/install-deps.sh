@@ -28,6 +28,8 @@ qemu-system-mips
 seabios
 cpio
 kmod
+strace
+valgrind
 "
 
 missing=""
