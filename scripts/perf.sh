@@ -37,7 +37,7 @@ if ! command -v mipsel-linux-gnu-g++ >/dev/null 2>&1; then
     exit 0
 fi
 sh scripts/mipsel-sysroot.sh
-MIPSEL=${MIPSEL_BUILD:-build-mipsel}
+MIPSEL=${MIPSEL_BUILD:-build-mipsel-size}
 cmake -S . -B "$MIPSEL" -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
     -DQUILLON_TESTS=OFF -DQUILLON_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$MIPSEL" -j"$(nproc)" --target bootinit quisel >/dev/null
