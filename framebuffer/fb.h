@@ -71,6 +71,17 @@ class fbClass
     // Glyph indices of the byte values, asked of the face once each.
     FT_UInt glyphIndices[256]{};
     bool glyphKnown[256]{};
+    // Kerning of glyph pairs by size, asked of the face once each.
+    struct KerningPair {
+        bool known = false;
+        FT_UInt left = 0;
+        FT_UInt right = 0;
+        FT_UInt width = 0;
+        FT_UInt height = 0;
+        int kerning = 0;
+    };
+    static constexpr unsigned kerningPairCount = 1021;
+    KerningPair kerningPairs[kerningPairCount];
 
     // Device state.
     int fbFd = -1;
@@ -98,6 +109,7 @@ class fbClass
     void drawBits(const FTC_SBitRec &sbit, int64_t left, int64_t top, const unsigned char *pixel);
     void activateSize();
     FT_UInt glyphIndex(FT_ULong currentchar);
+    int pairKerning(FT_UInt left, FT_UInt right);
     FbGeometry screenGeometry(int bypp) const;
     unsigned char *keptConversion(unsigned char *rgbbuff, int x_size, int y_size, int *bypp);
 

@@ -121,10 +121,7 @@ int fbClass::drawGlyph(FT_ULong currentchar, int x, int y, int limit, bool measu
     }
     int kerning = 0;
     if (kerningEnabled) {
-        if (!sizeActive) activateSize();
-        FT_Vector delta{0, 0};
-        FT_Get_Kerning(fontFace, previousGlyph, glyph, FT_KERNING_DEFAULT, &delta);
-        kerning = (int)(delta.x >> 6);
+        kerning = pairKerning(previousGlyph, glyph);
         previousGlyph = glyph;
     }
     int advance = currentSBit->xadvance;
@@ -209,6 +206,28 @@ FT_UInt fbClass::glyphIndex(FT_ULong currentchar)
         glyphKnown[currentchar] = true;
     }
     return glyphIndices[currentchar];
+}
+
+// The kerning of a glyph pair at the current size, in whole pixels (the
+// quotient taken toward minus infinity). Face, size and pair fix it, so each
+// is asked of the face once and kept in a small table.
+int fbClass::pairKerning(FT_UInt left, FT_UInt right)
+{
+    KerningPair &kept =
+        kerningPairs[((left * 31u + right) * 7u + (unsigned)imageType.width) % kerningPairCount];
+    if (kept.known && kept.left == left && kept.right == right && kept.width == imageType.width &&
+        kept.height == imageType.height)
+        return kept.kerning;
+    if (!sizeActive) activateSize();
+    FT_Vector delta{0, 0};
+    FT_Get_Kerning(fontFace, left, right, FT_KERNING_DEFAULT, &delta);
+    kept.known = true;
+    kept.left = left;
+    kept.right = right;
+    kept.width = imageType.width;
+    kept.height = imageType.height;
+    kept.kerning = (int)(delta.x >> 6);
+    return kept.kerning;
 }
 
 void fbClass::activateSize()
