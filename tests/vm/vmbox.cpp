@@ -267,7 +267,8 @@ bool vm_kit_load(const std::string &envFile, VmKit *kit, std::string *error)
     if (!fs::exists(envFile)) {
         *error = envFile +
                  " is missing: run scripts/vm-prepare.sh first (it fetches the Malta kernel, "
-                 "busybox and the headers, and makes the box build)";
+                 "busybox and the headers, and makes the box build), or configure with "
+                 "-DQUILLON_VM_TESTS=OFF to leave the emulated box out";
         return false;
     }
     return vm_kit_parse(slurp(envFile), kit, error);
