@@ -461,7 +461,14 @@ void Box::detach()
     for (Device &dev : devices) {
         if (dev.loop.empty()) continue;
         shell("losetup -d " + quote(dev.loop));
-        unlink(host("/dev/" + dev.loop.substr(dev.loop.rfind('/') + 1)).c_str());
+        // The box's mount namespace may still be going away, in which case
+        // the kernel only marks the device to be cleared once the file system
+        // is unmounted: wait for that (bounded) so no device outlives the box.
+        const std::string name = dev.loop.substr(dev.loop.rfind('/') + 1);
+        const std::string backing = "/sys/block/" + name + "/loop/backing_file";
+        for (int i = 0; i < 500 && access(backing.c_str(), F_OK) == 0; i++)
+            usleep(10000);
+        unlink(host("/dev/" + name).c_str());
         dev.loop.clear();
     }
 }
