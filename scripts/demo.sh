@@ -6,8 +6,6 @@
 # and PID namespaces, loop devices).
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh
+sh scripts/build.sh
 BUILD=${BUILD:-build}
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j"$(nproc)" >/dev/null
 exec "$BUILD/sim/sandbox/boxsim" boot --example "$@"

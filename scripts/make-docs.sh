@@ -4,10 +4,8 @@
 # in the box simulator). Needs root, like the simulator.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh
+sh scripts/build.sh
 BUILD=${BUILD:-build}
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j"$(nproc)" >/dev/null
 screens=$(mktemp -d /tmp/make-docs.XXXXXX)
 trap 'rm -rf "$screens"' EXIT
 "$BUILD/sim/sandbox/boxsim" boot --example --keys ok --screens "$screens/frames" >/dev/null

@@ -1,4 +1,5 @@
 #include "box.h"
+#include "files.h"
 
 #include "sandbox.h"
 
@@ -63,17 +64,6 @@ std::string shell(const std::string &command, int *status = nullptr)
     return out;
 }
 
-bool makeDirs(const std::string &path)
-{
-    for (size_t i = 1; i <= path.size(); i++) {
-        if (i == path.size() || path[i] == '/') {
-            std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-        }
-    }
-    return true;
-}
-
 std::string parentOf(const std::string &path)
 {
     size_t slash = path.rfind('/');
@@ -82,7 +72,7 @@ std::string parentOf(const std::string &path)
 
 void writeFile(const std::string &path, const std::string &content, int mode)
 {
-    makeDirs(parentOf(path));
+    sim_make_dirs(parentOf(path));
     unlink(path.c_str());
     std::ofstream(path, std::ios::binary) << content;
     chmod(path.c_str(), mode);
@@ -90,7 +80,7 @@ void writeFile(const std::string &path, const std::string &content, int mode)
 
 void makeLink(const std::string &target, const std::string &path)
 {
-    makeDirs(parentOf(path));
+    sim_make_dirs(parentOf(path));
     unlink(path.c_str());
     if (symlink(target.c_str(), path.c_str()) != 0) perror(path.c_str());
 }
@@ -103,7 +93,7 @@ void removeTree(const std::string &path)
 // Links path to the stand-in (one copy per file system, linked under every name).
 void placeStandin(const std::string &boxtool, const std::string &path)
 {
-    makeDirs(parentOf(path));
+    sim_make_dirs(parentOf(path));
     unlink(path.c_str());
     if (::link(boxtool.c_str(), path.c_str()) != 0)
         shell("cp " + quote(boxtool) + " " + quote(path));
@@ -116,19 +106,11 @@ void makeImage(const std::string &top, const std::string &name, const std::strin
 {
     for (const char *d : {"/dev", "/proc", "/sys", "/media/cf", "/media/card", "/media/hdd",
                           "/media/usb", "/media/usb2", "/media/usb3"})
-        makeDirs(top + d);
+        sim_make_dirs(top + d);
     placeStandin(boxtool, top + "/sbin/init.sysvinit");
     writeFile(top + "/usr/share/bootlogo.mvi", "image logo", 0644);
     writeFile(top + "/&1", "", 0644);
     writeFile(top + "/.boxsim-root", "image " + name + "\n", 0644);
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::string argvText(const boxrec::Record &r)
@@ -222,7 +204,7 @@ Device::Device(const std::string &uuid, const std::string &entry, const std::str
                const std::string &boxtool)
     : uuid(uuid), entry(entry), folder(folder), imageFile(folder + ".img"), boxtool(boxtool)
 {
-    makeDirs(folder);
+    sim_make_dirs(folder);
 }
 
 void Device::file(const std::string &path, const std::string &content, int mode)
@@ -233,7 +215,7 @@ void Device::file(const std::string &path, const std::string &content, int mode)
 
 void Device::dir(const std::string &path)
 {
-    makeDirs(folder + path);
+    sim_make_dirs(folder + path);
     built = false;
 }
 
@@ -336,14 +318,14 @@ void Box::file(const std::string &path, const std::string &content, int mode)
 
 void Box::copy(const std::string &hostFile, const std::string &path, int mode)
 {
-    makeDirs(parentOf(host(path)));
+    sim_make_dirs(parentOf(host(path)));
     shell("cp " + quote(hostFile) + " " + quote(host(path)));
     chmod(host(path).c_str(), mode);
 }
 
 void Box::dir(const std::string &path)
 {
-    makeDirs(host(path));
+    sim_make_dirs(host(path));
 }
 
 void Box::link(const std::string &target, const std::string &path)
@@ -369,7 +351,7 @@ bool Box::exists(const std::string &path) const
 
 std::string Box::read(const std::string &path) const
 {
-    return slurp(host(path));
+    return sim_slurp(host(path));
 }
 
 void Box::procMounts(const char *content)
@@ -512,13 +494,13 @@ BoxResult Box::run(const std::vector<std::string> &argv, const std::vector<std::
     }
     result.timedOut = sr.timedOut;
     result.waitStatus = sr.waitStatus;
-    std::istringstream lines(slurp(log));
+    std::istringstream lines(sim_slurp(log));
     std::string line;
     while (std::getline(lines, line)) {
         boxrec::Record r;
         if (boxrec::parse(line, &r)) result.records.push_back(r);
     }
-    result.console = slurp(console);
+    result.console = sim_slurp(console);
     return result;
 }
 

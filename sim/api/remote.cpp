@@ -1,4 +1,5 @@
 #include "remote.h"
+#include "files.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -43,17 +44,6 @@ const struct {
     {"blue", 401},
 };
 
-bool makeDirs(const std::string &path)
-{
-    for (size_t i = 1; i <= path.size(); i++) {
-        if (i == path.size() || path[i] == '/') {
-            std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 int remote_key_code(const std::string &name)
@@ -94,7 +84,7 @@ bool remote_install(const std::string &root, int number, const RemoteDevice &dev
 {
     std::string node = root + "/dev/input/event" + std::to_string(number);
     std::string scriptDir = root + "/.boxsim/input";
-    if (!makeDirs(root + "/dev/input") || !makeDirs(scriptDir)) return false;
+    if (!sim_make_dirs(root + "/dev/input") || !sim_make_dirs(scriptDir)) return false;
     std::ofstream(node).flush();
     std::ofstream script(scriptDir + "/event" + std::to_string(number) + ".conf");
     if (dev.nameFails)

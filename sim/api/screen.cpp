@@ -1,4 +1,5 @@
 #include "screen.h"
+#include "files.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -17,17 +18,6 @@ namespace
 {
 
 const char *const ctlDir = "/.boxsim";
-
-bool makeDirs(const std::string &path)
-{
-    for (size_t i = 1; i <= path.size(); i++) {
-        if (i == path.size() || path[i] == '/') {
-            std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-        }
-    }
-    return true;
-}
 
 bool writeFile(const std::string &path, const std::string &text)
 {
@@ -94,7 +84,7 @@ uint32_t ScreenFrame::colour(uint32_t x, uint32_t y) const
 bool screen_prepare(const std::string &root, const ScreenPolicy &policy, std::string *error)
 {
     std::string ctl = root + ctlDir;
-    if (!makeDirs(root + "/dev") || !makeDirs(ctl + "/frames")) {
+    if (!sim_make_dirs(root + "/dev") || !sim_make_dirs(ctl + "/frames")) {
         if (error) *error = "cannot create the device folders in " + root;
         return false;
     }

@@ -1,4 +1,5 @@
 #include "box.h"
+#include "sim/api/files.h"
 
 #include "bootinit/paths.h"
 #include "sandbox.h"
@@ -13,14 +14,6 @@
 
 namespace
 {
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string dirOf(const std::string &path)
 {
@@ -84,8 +77,8 @@ DriverRun GraphicsBox::run(const std::vector<std::string> &script)
     SandboxResult result;
     DriverRun run;
     bool ran = sandbox_run(box, &result);
-    run.out = slurp(box.stdoutPath);
-    run.err = slurp(box.stderrPath);
+    run.out = sim_slurp(box.stdoutPath);
+    run.err = sim_slurp(box.stderrPath);
     std::remove(box.stdoutPath.c_str());
     std::remove(box.stderrPath.c_str());
     // A box that cannot run (no namespaces, not root) fails the test.

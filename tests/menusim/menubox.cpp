@@ -1,4 +1,5 @@
 #include "menubox.h"
+#include "sim/api/files.h"
 
 #include "backdrop.h"
 #include "bootinit/paths.h"
@@ -67,14 +68,6 @@ std::string backdropFile()
     return file;
 }
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 } // namespace
 
 MenuBox::MenuBox()
@@ -141,7 +134,7 @@ bool MenuBox::exists(const std::string &inBox) const
 
 std::string MenuBox::read(const std::string &inBox) const
 {
-    return slurp(path(inBox));
+    return sim_slurp(path(inBox));
 }
 
 void MenuBox::images(const std::vector<std::string> &names) const
@@ -242,7 +235,7 @@ MenuRun MenuBox::run(const std::function<bool()> &prepare,
         }
         int childStatus = 0;
         waitpid(child, &childStatus, 0);
-        std::string text = slurp(report);
+        std::string text = sim_slurp(report);
         unlink(report.c_str());
         size_t lf = text.find('\n'), nul = text.find('\0');
         if (lf == std::string::npos || nul == std::string::npos || nul < lf) {
@@ -263,8 +256,8 @@ MenuRun MenuBox::run(const std::function<bool()> &prepare,
     }
     EXPECT_FALSE(ran.timedOut) << "the menu did not end in time";
     if (!ran.timedOut && WIFEXITED(ran.waitStatus)) result.exitStatus = WEXITSTATUS(ran.waitStatus);
-    result.out = slurp(box.stdoutPath);
-    result.err = slurp(box.stderrPath);
+    result.out = sim_slurp(box.stdoutPath);
+    result.err = sim_slurp(box.stderrPath);
     std::string clock = read(std::string(sandboxCtlDir) + "/clock");
     if (clock.size() >= sizeof result.endNs)
         memcpy(&result.endNs, clock.data(), sizeof result.endNs);

@@ -1,4 +1,5 @@
 #include "expected.h"
+#include "sim/api/files.h"
 
 #include "bootinit/paths.h"
 #include "menu.h"
@@ -26,14 +27,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // In the child: the store on its mount point, its listing, the menu run.
 std::string runInside(const std::string &root, const std::string &storeImage,
@@ -126,7 +119,7 @@ bool expected_menu(const std::string &storeImage, const std::string &packageStat
     }
     int status = 0;
     waitpid(child, &status, 0);
-    std::string list = slurp(root + ".list");
+    std::string list = sim_slurp(root + ".list");
     size_t nul = list.find('\0');
     if (nul == std::string::npos) {
         *error = "the simulator's child left no report";
@@ -142,7 +135,7 @@ bool expected_menu(const std::string &storeImage, const std::string &packageStat
         menu->entries.push_back(list.substr(at, end - at));
         at = end + 1;
     }
-    menu->console = slurp(root + ".out");
+    menu->console = sim_slurp(root + ".out");
     int count = screen_frame_count(root);
     for (int n = 1; n <= count; n++) {
         ScreenFrame frame;

@@ -1,4 +1,5 @@
 #include "vmbox.h"
+#include "sim/api/files.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -26,14 +27,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 bool writeFile(const std::string &path, const std::string &text, int mode = 0644)
 {
@@ -271,7 +264,7 @@ bool vm_kit_load(const std::string &envFile, VmKit *kit, std::string *error)
                  "-DQUILLON_VM_TESTS=OFF to leave the emulated box out";
         return false;
     }
-    return vm_kit_parse(slurp(envFile), kit, error);
+    return vm_kit_parse(sim_slurp(envFile), kit, error);
 }
 
 std::vector<std::string> module_closure(const std::string &modulesDep,
@@ -405,7 +398,7 @@ bool flash_build(const VmKit &kit, const FlashSetup &setup, const std::string &c
     // Kernel modules and their dependencies; the remote control's own.
     std::string moddir = tree + "/lib/modules/" + kit.release;
     std::vector<std::string> modules =
-        module_closure(slurp(kit.modules + "/modules.dep"),
+        module_closure(sim_slurp(kit.modules + "/modules.dep"),
                        {"evdev", "virtio_pci", "virtio_blk", "crc32c_generic", "ext4"});
     if (modules.size() < 5) {
         *error = "the kernel's modules.dep lacks disk or input modules (" +
@@ -690,7 +683,7 @@ bool Machine::start(const VmKit &kit, const std::string &flash, const std::strin
     while (seconds() < 20) {
         if (!running()) {
             *error =
-                "qemu-system-mipsel ended at once (package qemu-system-mips): " + slurp(qemuOut);
+                "qemu-system-mipsel ended at once (package qemu-system-mips): " + sim_slurp(qemuOut);
             return false;
         }
         mon = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -705,7 +698,7 @@ bool Machine::start(const VmKit &kit, const std::string &flash, const std::strin
         mon = -1;
         pause(0.1);
     }
-    *error = "the monitor socket " + monSock + " did not answer: " + slurp(qemuOut);
+    *error = "the monitor socket " + monSock + " did not answer: " + sim_slurp(qemuOut);
     return false;
 }
 
@@ -746,7 +739,7 @@ bool Machine::screendump(Picture *picture, std::string *error)
         *error = "the monitor did not answer screendump: " + answer;
         return false;
     }
-    std::string data = slurp(file);
+    std::string data = sim_slurp(file);
     if (!ppm_parse(std::vector<uint8_t>(data.begin(), data.end()), picture)) {
         *error = "screendump wrote no P6 picture (" + std::to_string(data.size()) + " bytes)";
         return false;
@@ -767,7 +760,7 @@ bool Machine::waitSerial(const std::string &text, double limit)
 
 std::string Machine::serial() const
 {
-    return slurp(serialLog);
+    return sim_slurp(serialLog);
 }
 
 bool Machine::waitExit(double limit)
