@@ -1,7 +1,8 @@
 #!/bin/sh
 # All tests: installs what is missing, builds, and runs the whole suite: the
-# native build's, then the box build's (mipsel): its unit tests under
-# qemu-user and the box simulator's tests on its programs.
+# native build's, the same built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the box build's (mipsel): its unit tests
+# under qemu-user and the box simulator's tests on its programs.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -12,6 +13,12 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD" -j"$(nproc)"
 status=0
 ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)" || status=1
+
+# The sanitized build: any sanitizer report, in a test or in a box, fails.
+BUILD_ASAN=${BUILD_ASAN:-build-asan}
+cmake -S . -B "$BUILD_ASAN" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON
+cmake --build "$BUILD_ASAN" -j"$(nproc)"
+ctest --test-dir "$BUILD_ASAN" --output-on-failure -j"$(nproc)" || status=1
 
 # The box build: its unit tests run under qemu-user.
 BUILD_MIPSEL=${BUILD_MIPSEL:-build-mipsel}

@@ -2,6 +2,7 @@
 
 #include "boxrecord.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -152,6 +153,34 @@ void holdDescriptor(const std::string &dir, int fd, int pipeFd)
     close(opened);
 }
 
+// Sanitized programs in a box write their reports into the control folder
+// (the preloaded library sets their options). Removes the reports of an
+// earlier run; with collect, gathers them instead.
+std::string sanitizerReports(const std::string &root, bool collect)
+{
+    std::string ctl = root + sandboxCtlDir, reports;
+    DIR *dir = opendir(ctl.c_str());
+    if (!dir) return reports;
+    while (struct dirent *entry = readdir(dir)) {
+        if (strncmp(entry->d_name, "sanitizer.", strlen("sanitizer.")) != 0) continue;
+        std::string path = ctl + "/" + entry->d_name;
+        FILE *in = collect ? fopen(path.c_str(), "r") : nullptr;
+        char buf[4096];
+        size_t n = 0;
+        std::string text;
+        while (in && text.size() < 65536 && (n = fread(buf, 1, sizeof buf, in)) > 0)
+            text.append(buf, n);
+        if (in) fclose(in);
+        // Warnings of a runtime are no reports.
+        if (text.find("ERROR: ") != std::string::npos ||
+            text.find("SUMMARY: ") != std::string::npos)
+            reports += text;
+        unlink(path.c_str());
+    }
+    closedir(dir);
+    return reports;
+}
+
 // Runs as the box's first process (PID 1 of the new PID namespace).
 [[noreturn]] void boxFirst(const SandboxRun &run, const std::string &preload, int pipeFd)
 {
@@ -291,6 +320,16 @@ bool sandbox_prepare_root(const std::string &root, std::string *error)
         if (error) *error = "cannot create the mipsel loader link in " + root;
         return false;
     }
+#ifdef BOXSIM_SANITIZED
+    // Sanitized programs read their own /proc/self (name, maps, environment):
+    // the box's /proc/self leads to the box's process file system.
+    std::string self = root + "/proc/self";
+    if (lstat(self.c_str(), &st) != 0 &&
+        (!makeDirs(root + "/proc") || symlink("/.boxsim/proc/self", self.c_str()) != 0)) {
+        if (error) *error = "cannot create /proc/self in " + root;
+        return false;
+    }
+#endif
     return true;
 }
 
@@ -303,6 +342,7 @@ bool sandbox_run(const SandboxRun &run, SandboxResult *result)
         return false;
     }
     if (!sandbox_prepare_root(run.root, &result->error)) return false;
+    sanitizerReports(run.root, false);
     int pipeFds[2], statusFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0 || pipe2(statusFds, O_CLOEXEC) != 0) {
         result->error = "pipe failed";
@@ -335,6 +375,14 @@ bool sandbox_run(const SandboxRun &run, SandboxResult *result)
     int firstStatus = 0;
     ssize_t got = read(statusFds[0], &firstStatus, sizeof firstStatus);
     close(statusFds[0]);
+    // A sanitizer report from any program of the box fails the run.
+    std::string reports = sanitizerReports(run.root, true);
+    if (!reports.empty()) {
+        result->error = "sanitizer report in the box (the whole report of the undefined-behaviour "
+                        "sanitizer is on the box's standard error):\n" +
+                        reports;
+        return false;
+    }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 2) {
         result->timedOut = true;
         return true;
