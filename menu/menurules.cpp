@@ -45,6 +45,12 @@ void packageValue(const char *line, char *slot)
 
 } // namespace
 
+size_t pictureBufferBytes(int width, int height)
+{
+    if (width <= 0 || height <= 0 || width > maxPictureSide || height > maxPictureSide) return 0;
+    return (size_t)width * (size_t)height * 3;
+}
+
 int rcMenuCode(unsigned int code)
 {
     for (const KeyEntry &k : keyTable)

@@ -27,6 +27,15 @@ constexpr int16_t noKey = -1;
 // At most this many entries are shown and can be highlighted.
 constexpr int shownEntries = 10;
 
+// The largest background picture the menu loads, in either direction: far
+// beyond the 720 x 576 screen, yet a buffer the box can always hold. A file
+// can claim any size up to a million pixels a side in a few bytes.
+constexpr int maxPictureSide = 2048;
+
+// Bytes of the packed RGB buffer for a background picture of this size, or
+// 0 when the menu does not load a picture that size.
+size_t pictureBufferBytes(int width, int height);
+
 // Menu key code of a raw key code, or -1 when the key is not in the table.
 int rcMenuCode(unsigned int code);
 

@@ -158,8 +158,9 @@ void quisel::loadPicture()
     if (fh_png_id(path) != 1) return;
     int width = 0, height = 0;
     if (fh_png_getsize(path, &width, &height, INT_MAX, INT_MAX) != 0) return;
-    if (width <= 0 || height <= 0 || (size_t)width > SIZE_MAX / 3 / (size_t)height) return;
-    unsigned char *buffer = (unsigned char *)malloc((size_t)width * height * 3);
+    size_t bytes = pictureBufferBytes(width, height);
+    if (bytes == 0) return;
+    unsigned char *buffer = (unsigned char *)malloc(bytes);
     if (!buffer) return;
     if (fh_png_load(path, buffer, width, height) != 0) {
         free(buffer);

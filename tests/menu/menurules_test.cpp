@@ -245,3 +245,30 @@ TEST(PackageStatus, VersionsOfTheThreePackages)
 }
 
 } // namespace
+
+namespace
+{
+
+// A picture file can claim up to a million pixels a side in a few bytes; the
+// menu allocates only for pictures it is willing to show.
+TEST(PictureBuffer, BytesOnlyForSizesTheMenuLoads)
+{
+    const struct {
+        int width, height;
+        size_t bytes;
+    } cases[] = {
+        {720, 576, 720 * 576 * 3},
+        {1, 1, 3},
+        {maxPictureSide, maxPictureSide, (size_t)maxPictureSide * maxPictureSide * 3},
+        {maxPictureSide + 1, 1, 0},
+        {1, maxPictureSide + 1, 0},
+        {1000000, 1000000, 0},
+        {0, 576, 0},
+        {720, -1, 0},
+        {-2147483647 - 1, -2147483647 - 1, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(pictureBufferBytes(c.width, c.height), c.bytes) << c.width << "x" << c.height;
+}
+
+} // namespace
