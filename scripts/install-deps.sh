@@ -30,6 +30,8 @@ cpio
 kmod
 strace
 valgrind
+clang
+libclang-rt-14-dev
 "
 
 missing=""

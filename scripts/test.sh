@@ -1,8 +1,9 @@
 #!/bin/sh
 # All tests: installs what is missing, builds, and runs the whole suite: the
 # native build's, the same built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the box build's (mipsel): its unit tests
-# under qemu-user and the box simulator's tests on its programs.
+# UndefinedBehaviorSanitizer, every fuzz target for FUZZ_SECONDS (default
+# 45) each, then the box build's (mipsel): its unit tests under qemu-user and
+# the box simulator's tests on its programs.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -19,6 +20,9 @@ BUILD_ASAN=${BUILD_ASAN:-build-asan}
 cmake -S . -B "$BUILD_ASAN" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON
 cmake --build "$BUILD_ASAN" -j"$(nproc)"
 ctest --test-dir "$BUILD_ASAN" --output-on-failure -j"$(nproc)" || status=1
+
+# Fuzzing: any crash, leak or sanitizer report fails.
+sh scripts/fuzz.sh "${FUZZ_SECONDS:-45}" || status=1
 
 # The box build: its unit tests run under qemu-user.
 BUILD_MIPSEL=${BUILD_MIPSEL:-build-mipsel}
