@@ -40,6 +40,10 @@ const char *const flashInit = "flash";
 const char *const imageInit = "image img-one";
 const char *const version = "7.1 (build 2026)\n";
 const std::string longLine(10000, 'x');
+const std::string oddImage = "it's a $(touch pwned) `touch pwned2` image; x";
+const std::string oddInit = "image " + oddImage;
+const std::string longImage(255, 'i');
+const std::string longInit = "image " + longImage;
 
 std::string slurp(const std::string &path)
 {
@@ -344,6 +348,38 @@ const FaultCase cases[] = {
      nullptr, flashInit},
     {"device_entry_with_shell_characters", [](Box &, Device &) {}, "img-one", imageInit,
      "odd 'entry' $(touch pwned) `touch pwned2`; x"},
+
+    // Names the shell must quote, chosen with OK alone.
+    {"image_name_with_shell_characters",
+     [](Box &box, Device &disk) {
+         disk.image(oddImage);
+         disk.file("/Qvault/.quillon", oddImage + "\n");
+         RemoteDevice dev;
+         dev.records = {key(1.0, KEY_OK, 1)};
+         remote(box, 0, dev);
+     },
+     oddImage.c_str(), oddInit.c_str()},
+    // Without a menu the boot selector reads what the store holds.
+    {"no_menu_selection_of_255_bytes",
+     [](Box &box, Device &disk) {
+         box.remove(paths::menuProgram);
+         disk.image(longImage);
+         disk.file("/Qvault/.quillon", longImage + "\n");
+     },
+     nullptr, longInit.c_str()},
+    {"no_menu_selection_names_the_parent",
+     [](Box &box, Device &disk) {
+         box.remove(paths::menuProgram);
+         disk.file("/Qvault/.quillon", "..\n");
+     },
+     "..\n", flashInit},
+    {"no_menu_selection_names_a_file",
+     [](Box &box, Device &disk) {
+         box.remove(paths::menuProgram);
+         disk.file("/Qvault/plain", "not an image");
+         disk.file("/Qvault/.quillon", "plain\n");
+     },
+     "plain\n", flashInit},
 
     {"image_without_its_mount_points",
      [](Box &, Device &disk) {
