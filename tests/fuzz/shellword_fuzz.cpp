@@ -7,6 +7,7 @@
 
 #include "bootinit/bootrules.h"
 
+#include <errno.h>
 #include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -71,12 +72,15 @@ std::string dashOutput(const std::string &commandLine, bool *ok)
     std::string out;
     char buf[4096];
     ssize_t n;
-    while (rc == 0 && (n = read(fds[0], buf, sizeof buf)) > 0)
-        out.append(buf, (size_t)n);
+    // The fuzzer's own timers interrupt the calls now and then.
+    while (rc == 0 && ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
+        if (n > 0) out.append(buf, (size_t)n);
     close(fds[0]);
     int status = 0;
-    if (rc == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        *ok = true;
+    pid_t waited = -1;
+    while (rc == 0 && (waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (rc == 0 && waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) *ok = true;
     return out;
 }
 
