@@ -5,6 +5,7 @@
 
 #include "bootrules.h"
 #include "paths.h"
+#include "storefile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -122,7 +123,7 @@ bool Boot()
 
     if (Exists(paths::menuProgram)) Run(paths::menuProgram);
 
-    FILE *selection = fopen(paths::selectionFile, "rt");
+    FILE *selection = OpenStoreFile(paths::selectionFile);
     const std::string name = ReadBootSelection(selection);
     if (selection) fclose(selection);
 

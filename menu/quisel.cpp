@@ -2,6 +2,7 @@
 
 #include "framebuffer/fb.h"
 #include "bootinit/paths.h"
+#include "bootinit/storefile.h"
 #include "picture/png.h"
 
 #include <dirent.h>
@@ -119,11 +120,20 @@ void quisel::missionComplete()
 
 // The name goes to a temporary file first and is renamed over the selection
 // file only once it is safely written, so a full or failing medium keeps the
-// previous choice. Nothing is reported when it cannot be written.
+// previous choice. Nothing is reported when it cannot be written. Whatever
+// stands at the temporary path goes first: a link there (the store is
+// anyone's to write) would lead the write to a file of the flash.
 void quisel::writeSelection(const std::string &name)
 {
-    FILE *out = fopen(paths::selectionTemp, "w");
-    if (!out) return;
+    unlink(paths::selectionTemp);
+    int fd = open(paths::selectionTemp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    FILE *out = fdopen(fd, "w");
+    if (!out) {
+        close(fd);
+        unlink(paths::selectionTemp);
+        return;
+    }
     bool written = fwrite(name.data(), 1, name.size(), out) == name.size();
     written = fflush(out) == 0 && written;
     written = fsync(fileno(out)) == 0 && written;
@@ -135,7 +145,7 @@ void quisel::writeSelection(const std::string &name)
 void quisel::readVersionLine()
 {
     infoText[infoVersion][0] = 0;
-    FILE *in = fopen(paths::versionFile, "r");
+    FILE *in = OpenStoreFile(paths::versionFile);
     if (!in) return;
     versionLineRead(in, infoText[infoVersion]);
     fclose(in);
@@ -190,7 +200,7 @@ void quisel::loadImageList()
 
 void quisel::selCurImage()
 {
-    FILE *in = fopen(paths::selectionFile, "rt");
+    FILE *in = OpenStoreFile(paths::selectionFile);
     if (!in) return;
     std::string name = selectionRead(in);
     fclose(in);
