@@ -73,23 +73,30 @@ const char *sim_ctl_path(const char *file, char *out)
     return out;
 }
 
-void sim_log(const char *fmt, ...)
+void sim_vappend(const char *file, const char *prefix, const char *fmt, va_list ap)
 {
     char line[1024];
-    int n = snprintf(line, sizeof line, "[%d] ", (int)getpid());
-    va_list ap;
-    va_start(ap, fmt);
+    int n = snprintf(line, sizeof line, "%s", prefix);
     n += vsnprintf(line + n, sizeof line - n - 1, fmt, ap);
-    va_end(ap);
     if (n > (int)sizeof line - 2) n = sizeof line - 2;
     line[n++] = '\n';
     char path[512];
-    int fd = sim_real_open(sim_ctl_path("log", path), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+    int fd = sim_real_open(sim_ctl_path(file, path), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
                            0644);
     if (fd < 0) return;
     ssize_t w = write(fd, line, n);
     (void)w;
     sim_real_close(fd);
+}
+
+void sim_log(const char *fmt, ...)
+{
+    char prefix[32];
+    snprintf(prefix, sizeof prefix, "[%d] ", (int)getpid());
+    va_list ap;
+    va_start(ap, fmt);
+    sim_vappend("log", prefix, fmt, ap);
+    va_end(ap);
 }
 
 int sim_real_open(const char *path, int flags, mode_t mode)

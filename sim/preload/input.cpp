@@ -73,21 +73,12 @@ int64_t nowNs()
 void inputLog(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void inputLog(const char *fmt, ...)
 {
-    char line[512];
-    int n = snprintf(line, sizeof line, "%lld ", (long long)nowNs());
+    char prefix[32];
+    snprintf(prefix, sizeof prefix, "%lld ", (long long)nowNs());
     va_list ap;
     va_start(ap, fmt);
-    n += vsnprintf(line + n, sizeof line - n - 1, fmt, ap);
+    sim_vappend("input.log", prefix, fmt, ap);
     va_end(ap);
-    if (n > (int)sizeof line - 2) n = sizeof line - 2;
-    line[n++] = '\n';
-    char path[512];
-    int fd = sim_real_open(sim_ctl_path("input.log", path),
-                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    ssize_t w = write(fd, line, n);
-    (void)w;
-    sim_real_close(fd);
 }
 
 // The device number of "/dev/input/eventN", or -1.

@@ -7,6 +7,7 @@
 // ioctl and read calls to that device.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <sys/types.h>
 
@@ -37,6 +38,9 @@ const char *sim_ctl_path(const char *file, char *out);
 // Appends one line to the control folder's log ("log"), prefixed with the
 // process id. Uses only raw system calls, so it is safe from any hook.
 void sim_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Appends prefix, the formatted text and a line end to a file of the control
+// folder, the same way.
+void sim_vappend(const char *file, const char *prefix, const char *fmt, va_list ap);
 
 // The real functions behind the interposed ones.
 int sim_real_open(const char *path, int flags, mode_t mode);
