@@ -58,26 +58,75 @@ int remote_key_code(const std::string &name)
     return -1;
 }
 
+namespace
+{
+
+// "NAME" or "NAME*N": the key's code and its count of auto-repeat records.
+bool parseKey(const std::string &item, int *code, int *repeats)
+{
+    size_t star = item.find('*');
+    *repeats = 0;
+    if (star != std::string::npos) {
+        std::string count = item.substr(star + 1);
+        char *end = nullptr;
+        long n = strtol(count.c_str(), &end, 10);
+        if (count.empty() || count[0] < '0' || count[0] > '9' || *end != 0 || n > 1000)
+            return false;
+        *repeats = (int)n;
+    }
+    *code = remote_key_code(item.substr(0, star));
+    return *code >= 0;
+}
+
+} // namespace
+
 bool remote_key_records(const std::string &keys, double start, double step,
                         std::vector<RemoteRecord> *records)
 {
     std::stringstream in(keys);
-    std::string name;
+    std::string item;
     double at = start;
-    while (std::getline(in, name, ',')) {
-        int code = remote_key_code(name);
-        if (code < 0) return false;
-        RemoteRecord press, release;
-        press.at = at;
-        press.code = release.code = code;
-        press.value = 1;
-        release.at = at + step / 2;
-        release.value = 0;
-        records->push_back(press);
-        records->push_back(release);
-        at += step;
+    while (std::getline(in, item, ',')) {
+        int code, repeats;
+        if (!parseKey(item, &code, &repeats)) return false;
+        RemoteRecord r;
+        r.code = code;
+        r.at = at;
+        r.value = 1;
+        records->push_back(r);
+        for (int i = 1; i <= repeats; i++) {
+            r.at = at + i * step / 4;
+            r.value = 2;
+            records->push_back(r);
+        }
+        r.at = at + (repeats + 2) * step / 4;
+        r.value = 0;
+        records->push_back(r);
+        at += step + repeats * step / 4;
     }
     return true;
+}
+
+std::string remote_script(const RemoteDevice &dev)
+{
+    std::ostringstream script;
+    script.precision(10);
+    if (dev.nameFails)
+        script << "name-fails\n";
+    else
+        script << "name " << dev.name << "\n";
+    if (dev.openFails) script << "open-fails\n";
+    if (dev.idleReal) script << "idle real\n";
+    for (const RemoteRecord &r : dev.records) {
+        if (r.shortBytes >= 0) {
+            script << "short " << r.at << " " << r.shortBytes << " " << r.type << " " << r.code
+                   << " " << r.value << "\n";
+            continue;
+        }
+        script << "record " << r.at << " " << r.type << " " << r.code << " " << r.value << "\n";
+        if (dev.syncReports) script << "record " << r.at << " 0 0 0\n";
+    }
+    return script.str();
 }
 
 bool remote_install(const std::string &root, int number, const RemoteDevice &dev)
@@ -86,19 +135,9 @@ bool remote_install(const std::string &root, int number, const RemoteDevice &dev
     std::string scriptDir = root + "/.boxsim/input";
     if (!sim_make_dirs(root + "/dev/input") || !sim_make_dirs(scriptDir)) return false;
     std::ofstream(node).flush();
-    std::ofstream script(scriptDir + "/event" + std::to_string(number) + ".conf");
-    if (dev.nameFails)
-        script << "name-fails\n";
-    else
-        script << "name " << dev.name << "\n";
-    if (dev.openFails) script << "open-fails\n";
-    for (const RemoteRecord &r : dev.records) {
-        if (r.shortBytes >= 0)
-            script << "short " << r.at << " " << r.shortBytes << " " << r.type << " " << r.code
-                   << " " << r.value << "\n";
-        else
-            script << "record " << r.at << " " << r.type << " " << r.code << " " << r.value << "\n";
-    }
+    std::ofstream script(scriptDir + "/event" + std::to_string(number) + ".conf",
+                         std::ios::trunc);
+    script << remote_script(dev);
     script.flush();
     return (bool)script;
 }

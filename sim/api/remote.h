@@ -20,6 +20,13 @@ struct RemoteDevice {
     std::string name = "dreambox remote control (native)";
     bool nameFails = false;
     bool openFails = false;
+    // As every Linux evdev device does, follow each whole record with the
+    // EV_SYN SYN_REPORT record (type 0, code 0, value 0) that ends its
+    // packet. Off, the device hands out exactly the records given: a
+    // stream no real kernel produces, kept for tests of the reading rules.
+    bool syncReports = true;
+    // Reads before the next record is due reach the (empty) node itself.
+    bool idleReal = false;
     std::vector<RemoteRecord> records;
 };
 
@@ -36,9 +43,15 @@ int remote_key_code(const std::string &name);
 
 // Press and release records for a comma-separated key list: the first press
 // at start, each release half a step after its press, presses step apart.
-// False when a name is unknown.
+// "NAME*N" holds the key for N auto-repeat records (value 2), a quarter step
+// apart from a quarter step after the press; its release comes half a step
+// after the last of them and the next press half a step after that.
+// False when a name is unknown or N is not a count from 0 to 1000.
 bool remote_key_records(const std::string &keys, double start, double step,
                         std::vector<RemoteRecord> *records);
+
+// The device's script, as the emulated device reads it.
+std::string remote_script(const RemoteDevice &dev);
 
 // Creates the node "/dev/input/eventN" in the box root and its script.
 bool remote_install(const std::string &root, int number, const RemoteDevice &dev);

@@ -10,6 +10,9 @@
 //   record T TYPE CODE VALUE
 //                      one event record, handed out once the box's clock is
 //                      T seconds past the moment the device was opened
+//                      (a Linux evdev device ends every event with the
+//                      record "0 0 0", EV_SYN SYN_REPORT; the script holds
+//                      those like any other record)
 //   short T BYTES [TYPE CODE VALUE]
 //                      a read at T that gives only the first BYTES bytes of
 //                      a record (all zero but the time without the values)

@@ -12,8 +12,10 @@
 // selection file naming the first) and prints the recorded boot. bootinit
 // runs the real boot menu on the emulated framebuffer (720x576) and remote
 // control; --keys presses the keys of LIST ("down,down,ok"; up, down, ok,
-// left, right, red, ..., 0-9) once the menu is up, one every 0.8 s; without
-// it the menu ends by its timeout. The menu's screens are left as PNG files
+// left, right, red, ..., 0-9) once the menu is up, one every 0.8 s, and
+// "down*5" holds down for five auto-repeats; like a Linux evdev device the
+// remote control follows every record with an EV_SYN report. Without --keys
+// the menu ends by its timeout. The menu's screens are left as PNG files
 // in DIR (default /tmp/boxsim-screens). --select writes NAME into the
 // selection file first ("Flash" pre-selects the flash); --args passes
 // arguments to bootinit as the kernel would.

@@ -129,11 +129,9 @@ bool remoteKeys(const std::string &keys, bool idleReal)
     RemoteDevice dev;
     dev.name = remoteName;
     if (!keys.empty() && !remote_key_records(keys, 0.0, 0.2, &dev.records)) return false;
+    dev.idleReal = idleReal;
     std::ofstream script("/.boxsim/input/event0.conf", std::ios::trunc);
-    script << "name " << dev.name << "\n";
-    if (idleReal) script << "idle real\n";
-    for (const RemoteRecord &r : dev.records)
-        script << "record " << r.at << " " << r.type << " " << r.code << " " << r.value << "\n";
+    script << remote_script(dev);
     return (bool)script;
 }
 

@@ -41,6 +41,7 @@ RemoteDevice device(const std::string &name, std::vector<RemoteRecord> records =
     RemoteDevice d;
     d.name = name;
     d.records = records;
+    d.syncReports = false; // exactly the records given
     return d;
 }
 
@@ -81,6 +82,11 @@ TEST(RemoteKeys, ListsBecomeTimedPressAndReleaseRecords)
         {"down,,ok", false, {}},
         {"Down", false, {}},
         {"code", false, {}},
+        {"down*", false, {}},
+        {"down*x", false, {}},
+        {"down*-1", false, {}},
+        {"down*1001", false, {}},
+        {"nosuch*2", false, {}},
     };
     for (const auto &c : cases) {
         std::vector<RemoteRecord> records;
@@ -97,6 +103,37 @@ TEST(RemoteKeys, ListsBecomeTimedPressAndReleaseRecords)
             EXPECT_DOUBLE_EQ(release.at, 1.4 + 0.8 * i);
         }
     }
+}
+
+// A held key: its repeats a quarter step apart, the release half a step
+// after the last, the next key half a step after the release; and the
+// script a device gets, with and without the reports evdev adds.
+TEST(RemoteKeys, HeldKeysRepeatAndDevicesReportLikeEvdev)
+{
+    std::vector<RemoteRecord> records;
+    ASSERT_TRUE(remote_key_records("down*2,ok", 1.0, 0.8, &records));
+    const struct {
+        double at;
+        int code, value;
+    } want[] = {{1.0, 108, 1}, {1.2, 108, 2}, {1.4, 108, 2}, {1.8, 108, 0}, {2.2, 352, 1},
+                {2.6, 352, 0}};
+    ASSERT_EQ(records.size(), sizeof want / sizeof want[0]);
+    for (size_t i = 0; i < records.size(); i++) {
+        EXPECT_DOUBLE_EQ(records[i].at, want[i].at) << i;
+        EXPECT_EQ(records[i].code, want[i].code) << i;
+        EXPECT_EQ(records[i].value, want[i].value) << i;
+    }
+
+    RemoteDevice dev;
+    dev.name = "rc";
+    dev.records = {rec(0.5, 108, 1), shortRead(0.6, 8), rec(0.7, 108, 0)};
+    EXPECT_EQ(remote_script(dev), "name rc\n"
+                                  "record 0.5 1 108 1\nrecord 0.5 0 0 0\n"
+                                  "short 0.6 8 1 0 0\n"
+                                  "record 0.7 1 108 0\nrecord 0.7 0 0 0\n");
+    dev.syncReports = false;
+    EXPECT_EQ(remote_script(dev), "name rc\nrecord 0.5 1 108 1\nshort 0.6 8 1 0 0\n"
+                                  "record 0.7 1 108 0\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -246,7 +283,8 @@ struct KeyCase {
     const char *what;
     int images;
     std::vector<RemoteRecord> records;
-    int index; // entry written
+    int index;     // entry written when the device hands out exactly these records
+    int syncIndex; // entry written when it ends each one with an EV_SYN report, as evdev does
 };
 
 void PrintTo(const KeyCase &c, std::ostream *os)
@@ -260,12 +298,17 @@ class Keys : public ::testing::TestWithParam<KeyCase>
 
 TEST_P(Keys, RecordsMoveTheHighlight)
 {
-    MenuBox box;
-    box.images(numbered(GetParam().images));
-    box.remote(0, device("dreambox remote control", GetParam().records));
-    MenuRun run = box.run();
-    EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(box.selection(), box.entries().at(GetParam().index));
+    for (bool sync : {false, true}) {
+        SCOPED_TRACE(sync ? "each record followed by EV_SYN" : "exactly the records given");
+        MenuBox box;
+        box.images(numbered(GetParam().images));
+        RemoteDevice dev = device("dreambox remote control", GetParam().records);
+        dev.syncReports = sync;
+        box.remote(0, dev);
+        MenuRun run = box.run();
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(box.selection(), box.entries().at(sync ? GetParam().syncIndex : GetParam().index));
+    }
 }
 
 std::vector<RemoteRecord> join(std::vector<RemoteRecord> a, const std::vector<RemoteRecord> &b)
@@ -277,47 +320,53 @@ std::vector<RemoteRecord> join(std::vector<RemoteRecord> a, const std::vector<Re
 INSTANTIATE_TEST_SUITE_P(
     Menu, Keys,
     ::testing::Values(
-        KeyCase{"one entry: up stays", 0, keyRecords("up,ok"), 0},
-        KeyCase{"one entry: down stays", 0, keyRecords("down,ok"), 0},
-        KeyCase{"three entries: up wraps to the last", 2, keyRecords("up,ok"), 2},
-        KeyCase{"three entries: down twice", 2, keyRecords("down,down,ok"), 2},
-        KeyCase{"three entries: down three times wraps", 2, keyRecords("down,down,down,ok"), 0},
-        KeyCase{"twelve entries: up wraps to row 9", 11, keyRecords("up,ok"), 9},
-        KeyCase{"twelve entries: down nine times", 11, keyRecords(repeat("down", 9) + "ok"), 9},
+        KeyCase{"one entry: up stays", 0, keyRecords("up,ok"), 0, 0},
+        KeyCase{"one entry: down stays", 0, keyRecords("down,ok"), 0, 0},
+        KeyCase{"three entries: up wraps to the last", 2, keyRecords("up,ok"), 2, 2},
+        KeyCase{"three entries: down twice", 2, keyRecords("down,down,ok"), 2, 2},
+        KeyCase{"three entries: down three times wraps", 2, keyRecords("down,down,down,ok"), 0, 0},
+        KeyCase{"twelve entries: up wraps to row 9", 11, keyRecords("up,ok"), 9, 9},
+        KeyCase{"twelve entries: down nine times", 11, keyRecords(repeat("down", 9) + "ok"), 9, 9},
         KeyCase{"twelve entries: down on row 9 wraps", 11, keyRecords(repeat("down", 10) + "ok"),
-                0},
-        KeyCase{"OK at once", 2, keyRecords("ok"), 0},
+                0, 0},
+        KeyCase{"OK at once", 2, keyRecords("ok"), 0, 0},
         KeyCase{"keys that do not move", 2,
                 keyRecords("1,0,left,right,red,green,yellow,blue,exit,menu,help,mute,power,"
                            "volumeup,volumedown,esc,code30,ok"),
-                0},
-        KeyCase{"held key: auto-repeat dropped",
-                2,
+                0, 0},
+        // A held key moves once while nothing but its repeats arrive; the
+        // report evdev sends after each record is a value-0 record, so on a
+        // real kernel every repeat of a held key moves again.
+        KeyCase{"held key: auto-repeat dropped until a value 0",
+                5,
                 {rec(0.5, 108, 1), rec(0.6, 108, 2), rec(0.7, 108, 2), rec(0.8, 108, 2),
                  rec(0.9, 108, 0), rec(1.0, 352, 1)},
-                1},
+                1, 4},
+        KeyCase{"held key from a key list", 5, keyRecords("down*3,ok"), 1, 4},
         KeyCase{"press, press without release",
                 2,
                 {rec(0.5, 108, 1), rec(0.6, 108, 1), rec(1.0, 352, 1)},
-                1},
+                1, 2},
         KeyCase{"press, release, press",
                 2,
                 {rec(0.5, 108, 1), rec(0.6, 108, 0), rec(0.7, 108, 1), rec(1.0, 352, 1)},
-                2},
+                2, 2},
         KeyCase{"a zero record of another type ends the hold",
                 2,
                 {rec(0.5, 108, 1), rec(0.6, 0, 0, 0), rec(0.7, 108, 2), rec(1.0, 352, 1)},
-                2},
+                2, 2},
         KeyCase{"another type with a value counts by its code",
                 2,
                 {rec(0.5, 108, 1, 4), rec(1.0, 352, 1, 4)},
-                1},
+                1, 1},
         KeyCase{"short reads are no records", 2,
-                join({shortRead(0.5, 8), shortRead(0.6, 15)}, keyRecords("down,ok", 0.7)), 1},
+                join({shortRead(0.5, 8), shortRead(0.6, 15)}, keyRecords("down,ok", 0.7)), 1, 1},
+        // ESC leaves rcCode as the poll before set it: the down's own code
+        // when ESC comes straight after it, no key after the down's report.
         KeyCase{"an unlisted key keeps the last code: down, then ESC moves again",
                 3,
                 {rec(0.5, 108, 1), rec(0.5, 1, 1), rec(1.0, 352, 1)},
-                2}),
+                2, 1}),
     [](const ::testing::TestParamInfo<KeyCase> &info) {
         return "case" + std::to_string(info.index);
     });
